@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing Koravex need,
+# only those that are missing. Usage: scripts/deps.sh build|test
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-dejavu-core libblkid-dev
+            xvfb xauth dbus trayer x11-utils imagemagick)
+test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool iproute2
+           dosfstools e2fsprogs fuse3 libfuse3-dev procps util-linux conky-cli
+           appstream desktop-file-utils lintian dpkg-dev file valgrind)
+
+want=("${build_pkgs[@]}")
+[ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+    SUDO=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,75 @@
+#pragma once
+// A gauge drawn by the program: a bar or a pie with the percentage over it.
+#include <QImage>
+#include <QWidget>
+#include <cstdint>
+#include <stdexcept>
+
+namespace koravex {
+
+enum class GaugeKind { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
+enum class GaugeBorder { bsNone, bsSingle };
+
+// Raised by a MinValue/MaxValue write that would cross the other bound.
+class InvalidOperation : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The properties that decide the picture; colours are 0x00BBGGRR.
+struct GaugeLook {
+    std::int32_t minValue = 0;
+    std::int32_t maxValue = 100;
+    std::int32_t progress = 0;
+    GaugeKind kind = GaugeKind::gkHorizontalBar;
+    bool showText = true;
+    GaugeBorder border = GaugeBorder::bsSingle;
+    std::uint32_t foreColor = 0x000000;
+    std::uint32_t backColor = 0xFFFFFF;
+};
+
+// The whole percentage, truncated toward zero; 0 when max equals min.
+std::int32_t gaugePercent(const GaugeLook& look);
+
+// Paints the gauge into a width x height RGB32 image. `color` is the surrounding colour
+// (the parent's), `font` the font of the percentage text.
+QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font);
+
+class Gauge : public QWidget {
+    Q_OBJECT
+public:
+    explicit Gauge(QWidget* parent = nullptr);
+
+    std::int32_t minValue() const { return look_.minValue; }
+    std::int32_t maxValue() const { return look_.maxValue; }
+    std::int32_t progress() const { return look_.progress; }
+    GaugeKind kind() const { return look_.kind; }
+    bool showText() const { return look_.showText; }
+    GaugeBorder borderStyle() const { return look_.border; }
+    std::uint32_t foreColor() const { return look_.foreColor; }
+    std::uint32_t backColor() const { return look_.backColor; }
+    std::int32_t percent() const { return gaugePercent(look_); }
+
+    void setMinValue(std::int32_t v);  // throws InvalidOperation when v > maxValue
+    void setMaxValue(std::int32_t v);  // throws InvalidOperation when v < minValue
+    void setProgress(std::int32_t v);  // clamped; repaints only when the percentage changes
+    void setKind(GaugeKind k);
+    void setShowText(bool on);
+    void setBorderStyle(GaugeBorder b);
+    void setForeColor(std::uint32_t bgr);
+    void setBackColor(std::uint32_t bgr);
+
+    // Number of paints done, for tests and for the footprint checks.
+    int paintCount() const { return paintCount_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void repaintNow();
+
+    GaugeLook look_;
+    int paintCount_ = 0;
+};
+
+}  // namespace koravex

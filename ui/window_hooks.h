@@ -1,0 +1,19 @@
+#pragma once
+// What the main window asks of the application shell. The shell fills these in before the
+// window is created; a hook left empty does nothing (tests use that).
+#include <QString>
+#include <functional>
+
+namespace koravex {
+
+struct WindowHooks {
+    // Step 4 of the window's creation: add the tray icon.
+    std::function<void()> addTrayIcon;
+    // A low-space balloon: title "Внимание!", the alert text, warning icon, 20000 ms.
+    // Returns false when no tray or notification service could show it.
+    std::function<bool(const QString& title, const QString& text)> showBalloon;
+    // The tray menu's "Close": remove the tray icon and end the event loop.
+    std::function<void()> quit;
+};
+
+}  // namespace koravex
