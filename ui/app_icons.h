@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPixmap>
 
-#include "core/probes.h"
+#include "core/drive_icon.h"
 
 namespace koravex {
 
@@ -16,7 +16,6 @@ QIcon applicationIcon();
 QPixmap driveListImage(int index);
 
 // The 16 x 11 images of the drive selector, by name: FLOPPY, HARD, NETWORK, CDROM, RAM.
-enum class SelectorIcon { Floppy, Hard, Network, CdRom, Ram };
-QPixmap selectorImage(SelectorIcon icon);
+QPixmap selectorImage(DriveIcon icon);
 
 }  // namespace koravex
