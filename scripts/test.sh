@@ -27,4 +27,7 @@ if [ -x scripts/fuzz.sh ]; then
     echo "== Fuzzers (short run on the seed corpus) =="
     bash scripts/fuzz.sh 10
 fi
+echo "== Debian package =="
+bash scripts/check-package.sh build/release
+
 echo "All tests passed."
