@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // a tray program lives on hidden
     QWidget window(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
     window.setWindowTitle(QStringLiteral("Baseline"));
     window.setFixedSize(373, 201);
