@@ -1,6 +1,9 @@
 #pragma once
 // A gauge drawn by the program: a bar or a pie with the percentage over it.
+#include <QColor>
+#include <QFont>
 #include <QImage>
+#include <QPoint>
 #include <QWidget>
 #include <cstdint>
 #include <stdexcept>
@@ -12,7 +15,7 @@ enum class GaugeBorder { bsNone, bsSingle };
 
 // Raised by a MinValue/MaxValue write that would cross the other bound.
 class InvalidOperation : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -31,13 +34,28 @@ struct GaugeLook {
 // The whole percentage, truncated toward zero; 0 when max equals min.
 std::int32_t gaugePercent(const GaugeLook& look);
 
+// The bar's fill coordinate: the whole part of extent x (percent x 0.01), worked in the x87
+// 80-bit extended format like the original control, so a product that should be whole can fall
+// one short (extent 100 at 5 % gives 4).
+int gaugeFillWidth(std::int32_t percent, int extent);
+
+// Where the pie's wedge starts, for half-axes mx and my measured from (0,0): the point at angle
+// (percent / 50 + 0.5) x pi, each coordinate rounded half to even.
+QPoint gaugePieStart(std::int32_t percent, int mx, int my);
+
+// Top-left corner of the percentage text in a width x height gauge with the given border.
+QPoint gaugeTextOrigin(const GaugeLook& look, int width, int height, const QFont& font);
+
+// The percentage text, "42%".
+QString gaugeText(std::int32_t percent);
+
 // Paints the gauge into a width x height RGB32 image. `color` is the surrounding colour
 // (the parent's), `font` the font of the percentage text.
 QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font);
 
 class Gauge : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit Gauge(QWidget* parent = nullptr);
 
     std::int32_t minValue() const { return look_.minValue; }
@@ -62,10 +80,12 @@ public:
     // Number of paints done, for tests and for the footprint checks.
     int paintCount() const { return paintCount_; }
 
-protected:
+    QSize sizeHint() const override;
+
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void repaintNow();
 
     GaugeLook look_;

@@ -1,0 +1,221 @@
+// Painting of the gauge into an off-screen image. Rectangles here are (l, t, r, b) with r and b
+// exclusive; the pictures are built on black images and combined by exclusive-or.
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+#include <numbers>
+
+#include "ui/gauge.h"
+
+namespace koravex {
+namespace {
+
+struct Box {
+    int l, t, r, b;
+    bool empty() const { return r <= l || b <= t; }
+    QRect qrect() const { return QRect(l, t, r - l, b - t); }
+};
+
+QColor fromBgr(std::uint32_t bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+Box paintRect(const GaugeLook& look, int width, int height) {
+    Box r{0, 0, width, height};
+    if (look.border == GaugeBorder::bsSingle) {
+        r = Box{1, 1, width - 1, height - 1};
+    }
+    return r;
+}
+
+// Fills the rectangle between the two corners, clipped by the painter to the image.
+void fillBox(QPainter& p, const Box& box, const QColor& c) {
+    if (!box.empty()) {
+        p.fillRect(box.qrect(), c);
+    }
+}
+
+// The same ellipse geometry for the outline, the interior and the wedge: the pixel centres of
+// the box's outer columns and rows lie on the curve.
+QRectF ellipseRect(const Box& box) {
+    return QRectF(box.l + 0.5, box.t + 0.5, box.r - box.l - 1, box.b - box.t - 1);
+}
+
+void paintBar(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t percent) {
+    const int w = r.r - r.l + 1;
+    const int h = r.b - r.t + 1;
+    fillBox(p, r, fromBgr(look.backColor));
+    if (look.kind == GaugeKind::gkHorizontalBar) {
+        const int f = std::min(gaugeFillWidth(percent, w), w);
+        if (f >= 1) {
+            fillBox(p, Box{r.l, r.t, f, h}, fromBgr(look.foreColor));
+        }
+    } else {
+        int f = gaugeFillWidth(percent, h);
+        if (f >= h) {
+            f = h - 1;
+        }
+        if (f >= 1) {
+            fillBox(p, Box{r.l, r.b - f, r.r, r.b}, fromBgr(look.foreColor));
+        }
+    }
+}
+
+// Parametric angle, in degrees counter-clockwise from three o'clock, of the ray from the
+// ellipse's centre through pixel (x, y).
+qreal rayAngle(const QRectF& e, QPointF pt) {
+    const QPointF c = e.center() - QPointF(0.5, 0.5);  // in pixel indices
+    const qreal ax = e.width() / 2;
+    const qreal ay = e.height() / 2;
+    const qreal dx = pt.x() - c.x();
+    const qreal dy = c.y() - pt.y();
+    const qreal a = std::atan2(ay > 0 ? dy / ay : dy, ax > 0 ? dx / ax : dx);
+    return a * 180 / std::numbers::pi;
+}
+
+void paintPie(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t percent,
+              const QColor& color) {
+    int w = r.r - r.l;
+    int h = r.b - r.t;
+    if (look.border == GaugeBorder::bsSingle) {
+        ++w;
+        ++h;
+    }
+    fillBox(p, r, color);
+    const Box box{r.l, r.t, w, h};
+    if (box.empty()) {
+        return;
+    }
+    const QRectF e = ellipseRect(box);
+    const QColor fore = fromBgr(look.foreColor);
+    p.setPen(QPen(fore, 0));
+    p.setBrush(fromBgr(look.backColor));
+    p.drawEllipse(e);
+    if (percent <= 0) {
+        return;
+    }
+    const QPoint start = gaugePieStart(percent, w / 2, h / 2);
+    const QPoint end(w / 2, 0);
+    p.setBrush(fore);
+    if (start == end) {
+        // The two radii coincide: the whole ellipse is done. On a pie too small to tell a
+        // sliver from nothing, a small percentage shows no wedge rather than a full pie.
+        if (percent > 50) {
+            p.drawEllipse(e);
+        }
+        return;
+    }
+    const qreal from = rayAngle(e, start);
+    qreal span = rayAngle(e, end) - from;
+    while (span <= 0) {
+        span += 360;
+    }
+    QPainterPath wedge;
+    wedge.moveTo(e.center());
+    wedge.arcTo(e, from, span);
+    wedge.closeSubpath();
+    p.drawPath(wedge);
+}
+
+void paintNeedle(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t percent,
+                 const QColor& color) {
+    fillBox(p, r, color);
+    if (r.empty()) {
+        return;
+    }
+    // The dial is the upper half of an ellipse whose centre is the middle of R's bottom row.
+    const Box full{r.l, r.t, r.r, r.b + (r.b - r.t) - 1};
+    const QRectF e = ellipseRect(full);
+    const QColor fore = fromBgr(look.foreColor);
+    p.setPen(QPen(fore, 0));
+    p.setBrush(fromBgr(look.backColor));
+    p.drawPie(e, 0, 180 * 16);
+    const qreal a = std::numbers::pi * (100 - percent) / 100;
+    const QPointF c = e.center();
+    p.drawLine(c, c + QPointF(e.width() / 2 * std::cos(a), -e.height() / 2 * std::sin(a)));
+}
+
+}  // namespace
+
+int gaugeFillWidth(std::int32_t percent, int extent) {
+    // x87 extended: 0.01L is the nearest value below one hundredth, and each product rounds
+    // to a 64-bit mantissa, so W = 100 at 5 % truncates to 4.
+    const long double fraction = static_cast<long double>(percent) * 0.01L;
+    const long double f = static_cast<long double>(extent) * fraction;
+    return static_cast<int>(f);
+}
+
+QPoint gaugePieStart(std::int32_t percent, int mx, int my) {
+    const double a = (percent / 50.0 + 0.5) * std::numbers::pi;
+    // nearbyint rounds half to even in the default rounding mode.
+    return QPoint(static_cast<int>(std::nearbyint(mx * (1 - std::cos(a)))),
+                  static_cast<int>(std::nearbyint(my * (1 - std::sin(a)))));
+}
+
+QString gaugeText(std::int32_t percent) {
+    return QString::number(percent) + u'%';
+}
+
+QPoint gaugeTextOrigin(const GaugeLook& look, int width, int height, const QFont& font) {
+    const Box r = paintRect(look, width, height);
+    const QFontMetrics fm(font);
+    const int tw = fm.horizontalAdvance(gaugeText(gaugePercent(look)));
+    return QPoint((r.r - r.l + 1 - tw) / 2, (r.b - r.t + 1 - fm.height()) / 2);
+}
+
+QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font) {
+    if (width <= 0 || height <= 0) {
+        return QImage();
+    }
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    const Box r = paintRect(look, width, height);
+    const std::int32_t percent = gaugePercent(look);
+
+    QImage overlay(width, height, QImage::Format_RGB32);
+    overlay.fill(Qt::black);
+    {
+        QPainter p(&overlay);
+        switch (look.kind) {
+            case GaugeKind::gkText:
+                fillBox(p, r, fromBgr(look.backColor));
+                break;
+            case GaugeKind::gkHorizontalBar:
+            case GaugeKind::gkVerticalBar:
+                paintBar(p, look, r, percent);
+                break;
+            case GaugeKind::gkPie:
+                paintPie(p, look, r, percent, color);
+                break;
+            case GaugeKind::gkNeedle:
+                paintNeedle(p, look, r, percent, color);
+                break;
+        }
+    }
+    QPainter out(&image);
+    out.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    out.drawImage(0, 0, overlay);
+
+    if (look.showText && !r.empty()) {
+        // Drawn without smoothing so that every text pixel is pure white and the exclusive-or
+        // gives the exact complement of the colour beneath.
+        QFont plain(font);
+        plain.setStyleStrategy(QFont::NoAntialias);
+        QImage text(width, height, QImage::Format_RGB32);
+        text.fill(Qt::black);
+        {
+            QPainter p(&text);
+            p.setClipRect(r.qrect());
+            p.setFont(plain);
+            p.setPen(Qt::white);
+            const QPoint at = gaugeTextOrigin(look, width, height, plain);
+            p.drawText(at.x(), at.y() + QFontMetrics(plain).ascent(), gaugeText(percent));
+        }
+        out.drawImage(0, 0, text);
+    }
+    return image;
+}
+
+}  // namespace koravex
