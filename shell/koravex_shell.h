@@ -1,0 +1,57 @@
+#pragma once
+// The application shell around the main window: the tray icon, the balloon, the hand-over
+// commands of a second start and the quit operation.
+#include <QDBusConnection>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "core/probes.h"
+#include "shell/desktop_notifications.h"
+#include "shell/instance_protocol.h"
+#include "shell/tray_icon.h"
+#include "ui/window_hooks.h"
+
+namespace koravex {
+
+class TForm1;
+
+class KoravexShell : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kBalloonTimeoutMs = 20000;
+
+    // Creates the main window (which adds the tray icon while it is created). `endEventLoop`
+    // is what the tray menu's Close finally runs (QCoreApplication::quit in the program).
+    KoravexShell(Probes& probes, TrayKind trayKind, QDBusConnection bus,
+                 std::function<void()> endEventLoop);
+    ~KoravexShell() override;
+
+    TForm1& window() { return *window_; }
+    TrayIcon& tray() { return tray_; }
+
+    // The greeting a second start compares: class name, executable path, visibility.
+    InstanceGreeting greeting(const QByteArray& executablePath) const;
+    // "activate" runs the show operation; "raise" brings the window to the front.
+    void handleCommand(InstanceCommand command);
+
+    // The low-space balloon: on the tray icon when a tray shows it, else through the
+    // notification service; false when neither could show it.
+    bool showBalloon(const QString& title, const QString& text);
+    // The tray menu's Close: remove the icon, end the event loop.
+    void quit();
+
+  private:
+    WindowHooks makeHooks();
+
+    TrayIcon tray_;
+    DesktopNotifications notifications_;
+    std::function<void()> endEventLoop_;
+    std::unique_ptr<TForm1> window_;
+};
+
+// The whole program: platform choice, single instance, the window, the event loop.
+// The command line is not read. Returns the exit code (0 in both outcomes).
+int runKoravex();
+
+}  // namespace koravex

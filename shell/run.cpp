@@ -1,0 +1,46 @@
+// The program's start: platform choice, single instance, the window and the event loop.
+#include <unistd.h>
+#include <QApplication>
+
+#include "shell/koravex_shell.h"
+#include "shell/platform_choice.h"
+#include "shell/probes_factory.h"
+#include "shell/single_instance.h"
+#include "ui/main_window.h"
+
+namespace koravex {
+
+int runKoravex() {
+    applyPlatformPreference();
+
+    // The program reads no command line; Qt gets only a program name.
+    int qtArgc = 1;
+    char programName[] = "koravex";
+    char* qtArgv[] = {programName, nullptr};
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QByteArray executablePath = ownExecutablePath();
+    InstanceClaim claim = claimInstance(QString::fromLatin1(kInstanceBaseName),
+                                        {QByteArrayLiteral("TForm1"), executablePath}, getuid());
+    if (!claim.runHere) {
+        return 0;
+    }
+
+    std::unique_ptr<Probes> probes = makeProbes();
+    KoravexShell shell(*probes, detectTrayKind(), QDBusConnection::sessionBus(),
+                       [] { QCoreApplication::quit(); });
+    if (claim.server) {
+        claim.server->greeting = [&shell, executablePath] {
+            return shell.greeting(executablePath);
+        };
+        claim.server->onCommand = [&shell](InstanceCommand command) {
+            shell.handleCommand(command);
+        };
+    }
+    shell.window().show();
+    QApplication::exec();
+    return 0;
+}
+
+}  // namespace koravex

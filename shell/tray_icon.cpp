@@ -1,0 +1,91 @@
+#include "shell/tray_icon.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QMenu>
+
+#include "ui/app_icons.h"
+
+namespace koravex {
+
+TrayAction trayActionFor(QSystemTrayIcon::ActivationReason reason, TrayKind kind) {
+    switch (reason) {
+        case QSystemTrayIcon::DoubleClick:
+            return TrayAction::ShowWindow;
+        case QSystemTrayIcon::Trigger:
+            return kind == TrayKind::StatusNotifier ? TrayAction::ShowWindow : TrayAction::None;
+        case QSystemTrayIcon::Context:
+        case QSystemTrayIcon::MiddleClick:
+        case QSystemTrayIcon::Unknown:
+            break;
+    }
+    return TrayAction::None;
+}
+
+TrayKind detectTrayKind() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return TrayKind::XEmbed;
+    }
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    const QDBusReply<bool> registered = bus.interface()->isServiceRegistered(watcher);
+    if (!registered.isValid() || !registered.value()) {
+        return TrayKind::XEmbed;
+    }
+    QDBusInterface props(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                         QStringLiteral("org.freedesktop.DBus.Properties"), bus);
+    props.setTimeout(1000);
+    const QDBusReply<QDBusVariant> host = props.call(
+        QStringLiteral("Get"), watcher, QStringLiteral("IsStatusNotifierHostRegistered"));
+    return host.isValid() && host.value().variant().toBool() ? TrayKind::StatusNotifier
+                                                             : TrayKind::XEmbed;
+}
+
+TrayIcon::TrayIcon(TrayKind kind, QObject* parent) : QObject(parent), kind_(kind) {}
+
+TrayIcon::~TrayIcon() {
+    remove();
+}
+
+void TrayIcon::add() {
+    if (added_) {
+        return;
+    }
+    added_ = true;
+    icon_ = new QSystemTrayIcon(applicationIcon(), this);
+    icon_->setToolTip(QStringLiteral("Koravex"));
+    connect(icon_, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
+    icon_->show();
+}
+
+void TrayIcon::attach(QMenu* menu, std::function<void()> showWindow) {
+    showWindow_ = std::move(showWindow);
+    if (icon_) {
+        icon_->setContextMenu(menu);
+    }
+}
+
+void TrayIcon::remove() {
+    if (icon_) {
+        icon_->hide();
+        delete icon_;
+    }
+}
+
+bool TrayIcon::showWarning(const QString& title, const QString& text, int timeoutMs) {
+    if (!icon_ || !icon_->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        return false;
+    }
+    icon_->showMessage(title, text, QSystemTrayIcon::Warning, timeoutMs);
+    return true;
+}
+
+void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (trayActionFor(reason, kind_) == TrayAction::ShowWindow && showWindow_) {
+        showWindow_();
+    }
+}
+
+}  // namespace koravex

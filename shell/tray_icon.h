@@ -1,0 +1,55 @@
+#pragma once
+// The program's one tray icon: tip "Koravex", the application icon, the window's popup menu.
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <functional>
+
+class QMenu;
+
+namespace koravex {
+
+// How the desktop's tray reports the mouse. An XEmbed tray gives Qt the raw clicks, so a
+// double click arrives as Trigger then DoubleClick; a StatusNotifierItem host only ever
+// sends an activation (Trigger) for its left click and has no double click.
+enum class TrayKind { XEmbed, StatusNotifier };
+
+enum class TrayAction { None, ShowWindow };
+
+// The right button needs no action here: Qt opens the context menu at the cursor itself
+// (on the press for XEmbed, through the exported menu for StatusNotifierItem hosts).
+TrayAction trayActionFor(QSystemTrayIcon::ActivationReason reason, TrayKind kind);
+
+// The kind Qt will use in this process: StatusNotifierItem when a watcher on the session bus
+// says a host is registered, XEmbed otherwise.
+TrayKind detectTrayKind();
+
+class TrayIcon : public QObject {
+    Q_OBJECT
+  public:
+    explicit TrayIcon(TrayKind kind, QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    // Adds the icon once; later calls do nothing. Shown at once; where no tray runs yet Qt
+    // docks it when one appears.
+    void add();
+    // The icon's menu and what its show action runs; set once the window exists.
+    void attach(QMenu* menu, std::function<void()> showWindow);
+    // Hides and deletes the icon for good.
+    void remove();
+    // A warning balloon on the icon; false when there is no icon or no tray to show it.
+    bool showWarning(const QString& title, const QString& text, int timeoutMs);
+
+    QSystemTrayIcon* icon() const { return icon_; }
+    TrayKind kind() const { return kind_; }
+
+  private:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
+    TrayKind kind_;
+    QPointer<QSystemTrayIcon> icon_;
+    bool added_ = false;
+    std::function<void()> showWindow_;
+};
+
+}  // namespace koravex
