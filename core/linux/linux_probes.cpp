@@ -1,0 +1,270 @@
+#include "core/linux/linux_probes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+#include "core/linux/address_space.h"
+#include "core/linux/interface_reader.h"
+#include "core/linux/meminfo_parse.h"
+#include "core/linux/mountinfo_parse.h"
+#include "core/linux/volume_parse.h"
+
+namespace koravex {
+namespace {
+
+// "C:\" or "c:\" -> 'C'; anything else is no drive root.
+char rootLetter(std::string_view root) {
+    if (root.size() != 3 || root[1] != ':' || root[2] != '\\') {
+        return '\0';
+    }
+    char c = root[0];
+    if (c >= 'a' && c <= 'z') {
+        c = static_cast<char>(c - 'a' + 'A');
+    }
+    return c >= 'A' && c <= 'Z' ? c : '\0';
+}
+
+std::optional<std::int64_t> bytes(std::uint64_t count, std::uint64_t unit) {
+    std::uint64_t product = 0;
+    if (__builtin_mul_overflow(count, unit, &product) ||
+        product > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(product);
+}
+
+bool mayStall(const DriveCandidate& c) {
+    return c.kind == DriveKind::Network || c.kind == DriveKind::Fuse || c.fsType == "fuseblk";
+}
+
+}  // namespace
+
+LinuxProbes::LinuxProbes(LinuxRoots roots, SysCalls& calls, std::chrono::milliseconds stallLimit)
+    : roots_(std::move(roots)),
+      calls_(calls),
+      guard_(stallLimit),
+      meminfoPath_(roots_.proc + "/meminfo"),
+      statmPath_(roots_.proc + "/self/statm") {
+    pageSize_ = calls_.pageSize();
+    addressSpace_ = userAddressSpace(calls_);
+    interfaces_ = std::make_unique<InterfaceReader>(roots_.sys);
+}
+
+LinuxProbes::~LinuxProbes() {
+    for (int fd : {mountsFd_, meminfoFd_, statmFd_}) {
+        if (fd >= 0) {
+            calls_.close(fd);
+        }
+    }
+}
+
+// One pread from offset 0 on a kept descriptor, opened on first use and again after an
+// error. Files longer than the buffer are read whole the slow way.
+std::optional<std::string> LinuxProbes::readKept(int& fd, const std::string& path, char* buf,
+                                                 std::size_t size) {
+    if (fd < 0) {
+        fd = calls_.openRead(path);
+        if (fd < 0) {
+            return std::nullopt;
+        }
+    }
+    ssize_t n = calls_.pread(fd, buf, size, 0);
+    std::optional<std::string> text;
+    if (n >= 0 && static_cast<std::size_t>(n) < size) {
+        text.emplace(buf, static_cast<std::size_t>(n));
+    } else if (n >= 0) {
+        text = calls_.readAll(fd);
+    }
+    if (!text) {
+        calls_.close(fd);
+        fd = -1;
+    }
+    return text;
+}
+
+MemoryStatus LinuxProbes::memoryStatus() {
+    char buf[8192];
+    MemoryStatus m;
+    if (auto text = readKept(meminfoFd_, meminfoPath_, buf, sizeof buf)) {
+        m = memoryFromMeminfo(parseMeminfo(*text));
+    }
+    m.totalVirtual = addressSpace_;
+    if (auto text = readKept(statmFd_, statmPath_, buf, sizeof buf)) {
+        if (auto used = parseStatmSize(*text, pageSize_)) {
+            m.availVirtual = *used < addressSpace_ ? addressSpace_ - *used : 0;
+        }
+    }
+    return m;
+}
+
+void LinuxProbes::refreshMounts() {
+    if (mountsFd_ < 0) {
+        mountsFd_ = calls_.openRead(roots_.proc + "/self/mountinfo");
+        if (mountsFd_ < 0) {
+            return;  // the last table read stays in force
+        }
+        mountsPollable_ = calls_.isProcFile(mountsFd_);
+        mountsRead_ = false;
+    }
+    // The kernel flags a kept mountinfo descriptor when the table changes; other files
+    // (fixtures) cannot say, so they are read every time.
+    if (mountsRead_ && mountsPollable_ && !calls_.mountTableChanged(mountsFd_)) {
+        return;
+    }
+    auto text = calls_.readAll(mountsFd_, 16u << 20);
+    if (!text) {
+        calls_.close(mountsFd_);
+        mountsFd_ = -1;
+        return;
+    }
+    auto table = parseMountinfo(*text);
+    if (!table) {
+        mountsRead_ = false;  // try again next time rather than wait for another change
+        return;
+    }
+    rebuildDrives(*table);
+    mountsRead_ = true;
+}
+
+void LinuxProbes::rebuildDrives(const std::vector<MountEntry>& table) {
+    std::vector<DriveCandidate> candidates = selectDrives(table, opticalDevices());
+    std::vector<char> letters = letters_.assign(candidates);
+    drives_.clear();
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (letters[i] != '\0') {
+            Drive d;
+            d.letter = letters[i];
+            d.type = typeOf(candidates[i]);
+            d.where = std::move(candidates[i]);
+            drives_.push_back(std::move(d));
+        }
+    }
+    std::sort(drives_.begin(), drives_.end(),
+              [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+    // Volume details read for mounts that are gone are read again at the next mount.
+    std::erase_if(volumeIds_, [&](const auto& entry) {
+        return std::none_of(drives_.begin(), drives_.end(), [&](const Drive& d) {
+            return d.where.key == entry.first && d.where.mounted &&
+                   d.where.mountId == entry.second.mountId;
+        });
+    });
+}
+
+const LinuxProbes::Drive* LinuxProbes::findDrive(std::string_view root) {
+    char letter = rootLetter(root);
+    if (letter == '\0') {
+        return nullptr;
+    }
+    refreshMounts();
+    for (const auto& d : drives_) {
+        if (d.letter == letter) {
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<struct statvfs> LinuxProbes::statDrive(const Drive& d) {
+    if (!d.where.mounted || d.where.mountPoints.empty()) {
+        return std::nullopt;
+    }
+    const std::string& path = d.where.mountPoints.front();
+    if (mayStall(d.where)) {
+        return guard_.statvfs(d.where.key, calls_, path);
+    }
+    struct statvfs st {};
+    if (calls_.statvfs(path, st) != 0) {
+        return std::nullopt;
+    }
+    return st;
+}
+
+std::optional<DriveSpace> LinuxProbes::driveSpace(std::string_view root) {
+    const Drive* d = findDrive(root);
+    if (d == nullptr) {
+        return std::nullopt;
+    }
+    auto st = statDrive(*d);
+    if (!st) {
+        return std::nullopt;
+    }
+    std::uint64_t unit = st->f_frsize != 0 ? st->f_frsize : st->f_bsize;
+    auto total = bytes(st->f_blocks, unit);
+    auto free = bytes(st->f_bfree, unit);
+    auto caller = bytes(st->f_bavail, unit);
+    if (!total || !free || !caller) {
+        return std::nullopt;
+    }
+    return DriveSpace{*caller, *total, *free};
+}
+
+std::optional<VolumeInfo> LinuxProbes::volumeInformation(std::string_view root) {
+    const Drive* d = findDrive(root);
+    if (d == nullptr) {
+        return std::nullopt;
+    }
+    auto st = statDrive(*d);
+    if (!st) {
+        return std::nullopt;
+    }
+    const VolumeIds& ids = volumeIds(*d);
+    VolumeInfo v;
+    v.name = volumeNameText(ids.label);
+    auto serial = serialFromUuid(ids.uuid);
+    v.serial = serial ? *serial : static_cast<std::uint32_t>(st->f_fsid & 0xFFFFFFFFu);
+    v.fileSystem = fileSystemName(d->where.fsType);
+    return v;
+}
+
+std::vector<std::string> LinuxProbes::driveRoots() {
+    refreshMounts();
+    std::vector<std::string> roots;
+    roots.reserve(drives_.size());
+    for (const auto& d : drives_) {
+        roots.push_back(std::string{d.letter, ':', '\\'});
+    }
+    return roots;
+}
+
+DriveType LinuxProbes::driveType(std::string_view root) {
+    const Drive* d = findDrive(root);
+    return d != nullptr ? d->type : DriveType::NoRootDir;
+}
+
+std::optional<std::string> LinuxProbes::remoteName(std::string_view root) {
+    const Drive* d = findDrive(root);
+    if (d == nullptr || d->where.kind != DriveKind::Network) {
+        return std::nullopt;
+    }
+    return d->where.source;
+}
+
+std::optional<std::vector<InterfaceRow>> LinuxProbes::interfaceTable() {
+    return interfaces_->read();
+}
+
+char LinuxProbes::currentDirectoryDrive() {
+    refreshMounts();
+    auto cwd = calls_.currentDir();
+    if (!cwd) {
+        return '\0';
+    }
+    char letter = '\0';
+    std::size_t best = 0;
+    for (const auto& d : drives_) {
+        for (const auto& point : d.where.mountPoints) {
+            if (pathWithin(*cwd, point) && (letter == '\0' || point.size() > best)) {
+                letter = d.letter;
+                best = point.size();
+            }
+        }
+    }
+    return letter;
+}
+
+std::unique_ptr<Probes> makeLinuxProbes() {
+    return std::make_unique<LinuxProbes>();
+}
+
+}  // namespace koravex
