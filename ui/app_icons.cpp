@@ -54,8 +54,8 @@ void drawGaugeMotif(QPainter& p, int size) {
         p.drawArc(arcRect, s.start * 16, 60 * 16);
     }
 
-    // Scale ticks at the larger sizes only; below 32 pixels they are noise.
-    if (size >= 32) {
+    // Scale ticks at the larger sizes only; below 48 pixels they are noise.
+    if (size >= 48) {
         p.setPen(QPen(QColor(0xff, 0xff, 0xff, 200), minPen(2), Qt::SolidLine, Qt::FlatCap));
         for (int deg = 0; deg <= 180; deg += 30) {
             QLineF tick = QLineF::fromPolar(radius - band / 2 - 2, deg).translated(centre);
@@ -68,9 +68,14 @@ void drawGaugeMotif(QPainter& p, int size) {
     const QLineF needle = QLineF::fromPolar(radius + 2, 62).translated(centre);
     p.setPen(QPen(Qt::white, size < 24 ? 9 : 6, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(centre, needle.p2());
-    p.setPen(QPen(QColor(0x0b, 0x1a, 0x33), minPen(2)));
+    // The hub: outlined where there is room, a plain white dot at the smallest sizes.
+    if (size < 24) {
+        p.setPen(Qt::NoPen);
+    } else {
+        p.setPen(QPen(QColor(0x0b, 0x1a, 0x33), minPen(2)));
+    }
     p.setBrush(Qt::white);
-    const qreal hub = size < 24 ? 10 : 8;
+    const qreal hub = size < 24 ? 9 : 8;
     p.drawEllipse(centre, hub, hub);
 
     // Three small level bars under the dial: memory, disk, network.
