@@ -100,8 +100,9 @@ void GaugeTest::percent_data() {
     QTest::newRow("truncated") << 0 << 3 << 2 << 66;
     QTest::newRow("offset range") << -10 << -5 << -7 << 60;
     QTest::newRow("no overflow in product") << 0 << kMax << kMax - 1 << 99;
-    QTest::newRow("range wider than 2^31") << -kMax << kMax << 0 << 50;
-    QTest::newRow("widest range, top") << -kMax - 1 << kMax << kMax << 100;
+    QTest::newRow("range wider than 2^31") << -kMax << kMax << kMax / 2 << 74;
+    QTest::newRow("widest range, middle") << -kMax - 1 << kMax << -1 << 49;
+    QTest::newRow("widest range, near top") << -kMax - 1 << kMax << kMax - 5 << 99;
 }
 
 void GaugeTest::percent() {
