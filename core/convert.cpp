@@ -4,23 +4,37 @@
 
 namespace koravex {
 
-ConversionError::ConversionError(std::string_view text)
-    : std::runtime_error("'" + std::string(text) + "' is not a valid integer value") {}
-
 namespace {
 
+// Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "'" + std::string(...).
+std::string conversionMessage(std::string_view text) {
+    std::string message;
+    message.reserve(text.size() + 32);
+    message += '\'';
+    message += text;
+    message += "' is not a valid integer value";
+    return message;
+}
+
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 }  // namespace
 
+ConversionError::ConversionError(std::string_view text)
+    : std::runtime_error(conversionMessage(text)) {}
+
 std::int32_t strToInt(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         negative = text[i] == '-';
@@ -30,21 +44,25 @@ std::int32_t strToInt(std::string_view text) {
     if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         hex = true;
         i += 2;
     }
-    if (i >= text.size()) throw ConversionError(text);
+    if (i >= text.size())
+        throw ConversionError(text);
 
     if (hex) {
         std::uint32_t value = 0;
         std::size_t count = 0;
         for (; i < text.size(); ++i, ++count) {
             const int d = hexDigit(text[i]);
-            if (d < 0 || count == 8) throw ConversionError(text);
+            if (d < 0 || count == 8)
+                throw ConversionError(text);
             value = (value << 4) | static_cast<std::uint32_t>(d);
         }
-        if (negative) value = 0u - value;
+        if (negative)
+            value = 0u - value;
         return static_cast<std::int32_t>(value);  // above 7FFFFFFF wraps to negative
     }
 
@@ -52,9 +70,11 @@ std::int32_t strToInt(std::string_view text) {
     const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
     for (; i < text.size(); ++i) {
         const char c = text[i];
-        if (c < '0' || c > '9') throw ConversionError(text);
+        if (c < '0' || c > '9')
+            throw ConversionError(text);
         value = value * 10 + (c - '0');
-        if (value > limit) throw ConversionError(text);
+        if (value > limit)
+            throw ConversionError(text);
     }
     return static_cast<std::int32_t>(negative ? -value : value);
 }
@@ -71,10 +91,12 @@ std::string applicationTitle(std::string_view executablePath) {
     std::string_view name =
         slash == std::string_view::npos ? executablePath : executablePath.substr(slash + 1);
     const std::size_t dot = name.find('.');
-    if (dot != std::string_view::npos) name = name.substr(0, dot);
+    if (dot != std::string_view::npos)
+        name = name.substr(0, dot);
     std::string out(name);
     for (std::size_t k = 1; k < out.size(); ++k)
-        if (out[k] >= 'A' && out[k] <= 'Z') out[k] = static_cast<char>(out[k] - 'A' + 'a');
+        if (out[k] >= 'A' && out[k] <= 'Z')
+            out[k] = static_cast<char>(out[k] - 'A' + 'a');
     return out;
 }
 

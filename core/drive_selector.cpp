@@ -31,7 +31,10 @@ std::string bracketedVolumeName(Probes& probes, const std::string& root) {
     // A drive whose volume cannot be read (no disc) shows empty brackets.
     const std::optional<VolumeInfo> volume = probes.volumeInformation(root);
     const std::string_view name = volume ? cutAtNul(volume->name) : std::string_view{};
-    return "[" + utf8ToLower(name) + "]";
+    std::string text = "[";
+    text += utf8ToLower(name);
+    text += ']';
+    return text;
 }
 
 }  // namespace
