@@ -1,0 +1,337 @@
+// One refresh written into the window: texts, gauges, the drive letter's case, alerts with
+// their balloons, the threshold's error box and the interface table's repaints.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+#include "ui/drive_combo_box.h"
+#include "ui/drive_list_view.h"
+#include "ui/gauge.h"
+#include "ui/refresh_timer.h"
+#include "window_test_support.h"
+
+using namespace koravex;
+using koravex::test::WindowFixture;
+
+namespace {
+
+QString labelText(const WindowFixture& f, const char* name) {
+    return f.child<QLabel>(name)->text();
+}
+
+void tick(const WindowFixture& f, int row) {
+    f.child<DriveListView>("ListView1")->model()->item(row, 0)->setCheckState(Qt::Checked);
+}
+
+void alertOn(const WindowFixture& f, const QString& threshold) {
+    QTest::mouseClick(f.child<QCheckBox>("CheckBox1"), Qt::LeftButton);
+    f.child<QLineEdit>("Edit2")->setText(threshold);
+}
+
+// Counts paints of a widget.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    int paints = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+const QString kCannot = QStringLiteral("Не возможно определить");
+
+}  // namespace
+
+class MainWindowRefreshTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void firstRefreshWritesEveryText();
+    void unreadableDriveFreezesNothingButDriveTexts();
+    void driveLetterCaseFollowsTheSelector();
+    void emptyCdRomSelected();
+    void unitScaleReadAtNextRefresh();
+    void volumeLabelIsPlainText();
+    void alerts_data();
+    void alerts();
+    void failedBalloonSetsCaptionNot();
+    void thresholdErrorOncePerDistinctText();
+    void trafficTableOneRepaintPerRebuild_data();
+    void trafficTableOneRepaintPerRebuild();
+    void trafficTableNotPaintedWhileHidden();
+    void refreshRestartsCountdown();
+};
+
+void MainWindowRefreshTest::firstRefreshWritesEveryText() {
+    WindowFixture f;
+    f.make();
+    // Kilobytes (track bar at 1): 8 GiB is 8 388 608 KB.
+    QVERIFY(labelText(f, "Label2").contains(QStringLiteral("8 388 608")));
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
+    QVERIFY(labelText(f, "Label9").startsWith(QStringLiteral("Свободно на диске: ")));
+    QVERIFY(labelText(f, "Label9").contains(QStringLiteral("44 040 192")));  // 42 GiB
+    QVERIFY(labelText(f, "Label10").startsWith(QStringLiteral("Всего на диске ")));
+    QCOMPARE(labelText(f, "Label11"), QStringLiteral("Файловая система: ext4"));
+    QCOMPARE(labelText(f, "Label12"), QStringLiteral("system"));
+    QCOMPARE(labelText(f, "Label13"), QStringLiteral("Серийный номер: A1B2C3D"));
+    // Gauges: memory in kilobytes, the drive in megabytes.
+    QCOMPARE(f.child<Gauge>("Gauge2")->maxValue(), 8 * 1024 * 1024);
+    QCOMPARE(f.child<Gauge>("Gauge2")->progress(), 2 * 1024 * 1024 + 724 * 1024);
+    QCOMPARE(f.child<Gauge>("Gauge1")->maxValue(), 250 * 1024);
+    QCOMPARE(f.child<Gauge>("Gauge1")->progress(), 208 * 1024);
+    // Labels stay sized to their new texts.
+    auto* label9 = f.child<QLabel>("Label9");
+    QCOMPARE(label9->size(), label9->sizeHint());
+    // The interface table.
+    auto* table = f.child<QTableWidget>("lvTraffic");
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("lo"));
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("2"));
+    QCOMPARE(table->item(1, 5)->text(), QStringLiteral("976 563"));
+    QCOMPARE(table->item(1, 6)->text(), QStringLiteral("OPERATIONAL"));
+}
+
+void MainWindowRefreshTest::unreadableDriveFreezesNothingButDriveTexts() {
+    FakeProbes machine = FakeProbes::sample();
+    machine.currentDrive = 'D';  // the empty CD-ROM
+    WindowFixture f(machine);
+    f.make();
+    for (const char* name : {"Label9", "Label10", "Label11", "Label12", "Label13"})
+        QCOMPARE(labelText(f, name), kCannot);
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: D:\\"));
+    // The memory texts are written all the same.
+    QVERIFY(labelText(f, "Label2") != QStringLiteral("Label2"));
+}
+
+void MainWindowRefreshTest::driveLetterCaseFollowsTheSelector() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    auto* pages = f.child<QTabWidget>("PageControl1");
+    w.Timer1Timer();
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
+    pages->setCurrentWidget(f.child<QWidget>("TabSheet2"));
+    QVERIFY(f.child<DriveComboBox>("DriveComboBox1")->isBuilt());
+    // Nothing changes until the next refresh.
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
+    w.Timer1Timer();
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: c:\\"));
+}
+
+void MainWindowRefreshTest::emptyCdRomSelected() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    f.child<QTabWidget>("PageControl1")->setCurrentWidget(f.child<QWidget>("TabSheet2"));
+    auto* combo = f.child<DriveComboBox>("DriveComboBox1");
+    const int gaugeBefore = f.child<Gauge>("Gauge1")->progress();
+    const int d = combo->findText(QStringLiteral("d: []"));
+    QVERIFY(d >= 0);
+    combo->setCurrentIndex(d);
+    QCOMPARE(combo->driveLetter(), 'd');
+    w.Timer1Timer();
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: d:\\"));
+    for (const char* name : {"Label9", "Label10", "Label11", "Label12", "Label13"})
+        QCOMPARE(labelText(f, name), kCannot);
+    // The drive's gauge shows nothing for a drive that cannot be read.
+    QVERIFY(gaugeBefore > 0);
+    QCOMPARE(f.child<Gauge>("Gauge1")->progress(), 0);
+}
+
+void MainWindowRefreshTest::unitScaleReadAtNextRefresh() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    const QString kilobytes = labelText(f, "Label2");
+    f.child<QSlider>("TrackBar1")->setValue(0);
+    QCOMPARE(labelText(f, "Label2"), kilobytes);
+    w.Timer1Timer();
+    QVERIFY(labelText(f, "Label2").contains(QStringLiteral("8 192")));
+    QVERIFY(!labelText(f, "Label2").contains(QStringLiteral("8 388 608")));
+}
+
+void MainWindowRefreshTest::volumeLabelIsPlainText() {
+    FakeProbes machine = FakeProbes::sample();
+    machine.drives["C:\\"].volume->name = "<b>x</b>&<img src=a>";
+    WindowFixture f(machine);
+    f.make();
+    auto* label = f.child<QLabel>("Label12");
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    QCOMPARE(label->text(), QStringLiteral("<b>x</b>&<img src=a>"));
+}
+
+void MainWindowRefreshTest::alerts_data() {
+    QTest::addColumn<QString>("threshold");
+    QTest::addColumn<QList<int>>("ticked");
+    QTest::addColumn<bool>("switchOn");
+    QTest::addColumn<QStringList>("events");
+    const QString c = QStringLiteral(
+        "balloon:Внимание!|На диске: C:\\ осталось меньше %1 Mb "
+        "дискового пространства");
+    const QString e = QStringLiteral(
+        "balloon:Внимание!|На диске: E:\\ осталось меньше %1 Mb "
+        "дискового пространства");
+    const QString beep = QStringLiteral("beep");
+    // E: has 3 GiB free (3072 MB), C: 42 GiB (43008 MB).
+    QTest::newRow("E low") << QStringLiteral("5000") << QList<int>{2} << true
+                           << QStringList{beep, e.arg(QStringLiteral("5000"))};
+    QTest::newRow("equal is not low")
+        << QStringLiteral("3072") << QList<int>{2} << true << QStringList{};
+    QTest::newRow("one more is low") << QStringLiteral("3073") << QList<int>{2} << true
+                                     << QStringList{beep, e.arg(QStringLiteral("3073"))};
+    QTest::newRow("both low, list order")
+        << QStringLiteral("50000") << QList<int>{2, 0} << true
+        << QStringList{beep, c.arg(QStringLiteral("50000")), beep, e.arg(QStringLiteral("50000"))};
+    QTest::newRow("hex as typed") << QStringLiteral("$FFFF") << QList<int>{2} << true
+                                  << QStringList{beep, e.arg(QStringLiteral("$FFFF"))};
+    QTest::newRow("switch off") << QStringLiteral("5000") << QList<int>{2} << false
+                                << QStringList{};
+    QTest::newRow("empty CD-ROM skipped")
+        << QStringLiteral("5000") << QList<int>{1} << true << QStringList{};
+    QTest::newRow("zero never") << QStringLiteral("0") << QList<int>{0, 2} << true << QStringList{};
+}
+
+void MainWindowRefreshTest::alerts() {
+    QFETCH(QString, threshold);
+    QFETCH(QList<int>, ticked);
+    QFETCH(bool, switchOn);
+    QFETCH(QStringList, events);
+    WindowFixture f;
+    TForm1& w = f.make();
+    for (int row : ticked)
+        tick(f, row);
+    if (switchOn)
+        alertOn(f, threshold);
+    else
+        f.child<QLineEdit>("Edit2")->setText(threshold);
+    f.seams.events.clear();
+    w.Timer1Timer();
+    QCOMPARE(f.seams.events, events);
+    // The watch has no memory: the next refresh warns again.
+    w.Timer1Timer();
+    QCOMPARE(f.seams.events.size(), 2 * events.size());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Koravex"));
+}
+
+void MainWindowRefreshTest::failedBalloonSetsCaptionNot() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    tick(f, 2);
+    alertOn(f, QStringLiteral("5000"));
+    f.seams.balloonResult = false;
+    f.seams.events.clear();
+    w.Timer1Timer();
+    QCOMPARE(f.seams.events.size(), 2);
+    QCOMPARE(f.seams.events.front(), QStringLiteral("beep"));  // the beep sounds all the same
+    QCOMPARE(w.windowTitle(), QStringLiteral("not"));
+    // It stays.
+    f.seams.balloonResult = true;
+    w.Timer1Timer();
+    QCOMPARE(w.windowTitle(), QStringLiteral("not"));
+}
+
+void MainWindowRefreshTest::thresholdErrorOncePerDistinctText() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    auto* timer = f.child<RefreshTimer>("Timer1");
+    auto* edit2 = f.child<QLineEdit>("Edit2");
+    tick(f, 2);
+    alertOn(f, QString());
+    w.Timer1Timer();
+    const QString empty = QStringLiteral("'' is not a valid integer value.");
+    QCOMPARE(f.seams.boxes, QStringList{empty});
+    QVERIFY(f.seams.events.last().startsWith(QStringLiteral("box:") + errorBoxTitle() +
+                                             QLatin1Char('|')));
+    // Monitoring goes on, and the same bad text is not reported again.
+    QVERIFY(timer->isEnabled());
+    QVERIFY(timer->isActive());
+    w.Timer1Timer();
+    w.Timer1Timer();
+    QCOMPARE(f.seams.boxes.size(), 1);
+    // The table is still rebuilt after the error.
+    f.probes.interfaces->pop_back();
+    w.Timer1Timer();
+    QCOMPARE(f.child<QTableWidget>("lvTraffic")->rowCount(), 1);
+    // Another bad text is reported once.
+    edit2->setText(QStringLiteral("12x"));
+    w.Timer1Timer();
+    w.Timer1Timer();
+    QCOMPARE(f.seams.boxes,
+             (QStringList{empty, QStringLiteral("'12x' is not a valid integer value.")}));
+    // Mended, then broken the same way again: reported again.
+    edit2->setText(QStringLiteral("100"));
+    w.Timer1Timer();
+    edit2->setText(QStringLiteral("12x"));
+    w.Timer1Timer();
+    QCOMPARE(f.seams.boxes.size(), 3);
+}
+
+void MainWindowRefreshTest::trafficTableOneRepaintPerRebuild_data() {
+    QTest::addColumn<int>("rows");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("forty") << 40;
+}
+
+void MainWindowRefreshTest::trafficTableOneRepaintPerRebuild() {
+    QFETCH(int, rows);
+    FakeProbes machine = FakeProbes::sample();
+    std::vector<InterfaceRow> many;
+    for (int i = 0; i < rows; ++i)
+        many.push_back(
+            {static_cast<std::uint32_t>(i + 1), "eth" + std::to_string(i), 6, 0, 5, 0, 0});
+    machine.interfaces = many;
+    WindowFixture f(machine);
+    TForm1& w = f.make();
+    w.show();
+    auto* table = f.child<QTableWidget>("lvTraffic");
+    f.child<QTabWidget>("PageControl1")->setCurrentWidget(f.child<QWidget>("TabSheet3"));
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCoreApplication::processEvents();
+    PaintCounter counter(table->viewport());
+    w.Timer1Timer();
+    QCOMPARE(counter.paints, 0);  // nothing painted row by row
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1);
+    QCOMPARE(table->rowCount(), rows);
+    QCOMPARE(table->updatesEnabled(), true);
+}
+
+void MainWindowRefreshTest::trafficTableNotPaintedWhileHidden() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* table = f.child<QTableWidget>("lvTraffic");
+    PaintCounter counter(table->viewport());
+    w.Timer1Timer();
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 0);
+    QCOMPARE(table->rowCount(), 2);
+}
+
+void MainWindowRefreshTest::refreshRestartsCountdown() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    auto* timer = f.child<RefreshTimer>("Timer1");
+    const int starts = timer->countdownStarts();
+    w.Timer1Timer();
+    QCOMPARE(timer->countdownStarts(), starts + 1);
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), 5000);
+    // The timer's run-out runs the refresh through the same handler.
+    f.probes.interfaces->clear();
+    timer->waitElapsed();
+    QCOMPARE(f.child<QTableWidget>("lvTraffic")->rowCount(), 0);
+    QCOMPARE(timer->countdownStarts(), starts + 2);
+}
+
+QTEST_MAIN(MainWindowRefreshTest)
+#include "main_window_refresh_test.moc"

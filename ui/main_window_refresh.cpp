@@ -1,0 +1,127 @@
+// One refresh: read the settings, run the core, write the results into the window.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTableWidget>
+
+#include "ui/beep.h"
+#include "ui/drive_combo_box.h"
+#include "ui/drive_list_view.h"
+#include "ui/error_box.h"
+#include "ui/gauge.h"
+#include "ui/main_window.h"
+#include "ui/refresh_timer.h"
+#include "ui/window_controls.h"
+
+namespace koravex {
+
+namespace {
+
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+void setGauge(Gauge* gauge, const GaugeSetting& setting) {
+    gauge->setMaxValue(setting.max);
+    gauge->setProgress(setting.progress);
+}
+
+}  // namespace
+
+QString balloonText(const QString& alert) {
+    // At most 255 characters, never cutting a character in two.
+    constexpr int kLimit = 255;
+    int units = 0;
+    int characters = 0;
+    while (units < alert.size() && characters < kLimit) {
+        units += (alert.at(units).isHighSurrogate() && units + 1 < alert.size() &&
+                  alert.at(units + 1).isLowSurrogate())
+                     ? 2
+                     : 1;
+        ++characters;
+    }
+    return alert.left(units);
+}
+
+RefreshInputs TForm1::refreshInputs() const {
+    RefreshInputs inputs;
+    inputs.unit = static_cast<UnitScale>(TrackBar1->value());
+    inputs.driveLetter = DriveComboBox1->driveLetter();
+    inputs.drives = ListView1->watchedDrives();
+    inputs.alertOn = CheckBox1->isChecked();
+    inputs.threshold = Edit2->text().toStdString();
+    return inputs;
+}
+
+void TForm1::Timer1Timer() {
+    Timer1->setEnabled(false);
+    const RefreshInputs inputs = refreshInputs();
+    const DisplayModel model = runRefresh(probes_, inputs);
+    applyModel(model, inputs.threshold);
+}
+
+void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdText) {
+    setGauge(Gauge2, model.gauge2);
+    setGauge(Gauge3, model.gauge3);
+    setGauge(Gauge4, model.gauge4);
+    setLabelText(Label2, text(model.label2));
+    setLabelText(Label3, text(model.label3));
+    setLabelText(Label4, text(model.label4));
+    setLabelText(Label5, text(model.label5));
+    setLabelText(Label6, text(model.label6));
+    setLabelText(Label7, text(model.label7));
+    setLabelText(Label8, text(model.label8));
+    setLabelText(Label9, text(model.label9));
+    setLabelText(Label10, text(model.label10));
+    setGauge(Gauge1, model.gauge1);
+    setLabelText(Label11, text(model.label11));
+    setLabelText(Label12, text(model.label12));
+    setLabelText(Label13, text(model.label13));
+    raiseAlerts(model.alerts);
+    if (model.traffic)
+        rebuildTraffic(*model.traffic);
+    // Monitoring goes on after a bad threshold: the countdown starts afresh in any case.
+    Timer1->setEnabled(true);
+    reportThresholdError(model, thresholdText);
+}
+
+void TForm1::raiseAlerts(const std::vector<LowSpaceAlert>& alerts) {
+    for (const LowSpaceAlert& alert : alerts) {
+        errorBeep();
+        const bool shown = hooks_.showBalloon ? hooks_.showBalloon(QStringLiteral("Внимание!"),
+                                                                   balloonText(text(alert.text)))
+                                              : true;
+        if (!shown)
+            setWindowTitle(QStringLiteral("not"));
+    }
+}
+
+void TForm1::rebuildTraffic(const std::vector<TrafficRow>& rows) {
+    // One batch: no repaint while the rows are replaced, one when they are all there.
+    lvTraffic->setUpdatesEnabled(false);
+    lvTraffic->clearContents();
+    lvTraffic->setRowCount(static_cast<int>(rows.size()));
+    int r = 0;
+    for (const TrafficRow& row : rows) {
+        int c = 0;
+        for (const std::string& cell : row)
+            lvTraffic->setItem(r, c++, new QTableWidgetItem(text(cell)));
+        ++r;
+    }
+    lvTraffic->setUpdatesEnabled(true);
+}
+
+void TForm1::reportThresholdError(const DisplayModel& model, const std::string& thresholdText) {
+    if (!model.error) {
+        reportedThreshold_.reset();
+        return;
+    }
+    // Once per distinct bad text, not at every refresh while it stays.
+    if (reportedThreshold_ == thresholdText)
+        return;
+    reportedThreshold_ = thresholdText;
+    showErrorBox(this, *model.error);
+}
+
+}  // namespace koravex

@@ -1,0 +1,94 @@
+// What the settings tab's controls do.
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QLineEdit>
+
+#include "core/convert.h"
+#include "ui/color_choice.h"
+#include "ui/drive_list_view.h"
+#include "ui/error_box.h"
+#include "ui/gauge.h"
+#include "ui/main_window.h"
+#include "ui/paint_box.h"
+#include "ui/refresh_timer.h"
+#include "ui/spin_buttons.h"
+
+namespace koravex {
+
+namespace {
+
+QColor fromBgr(std::uint32_t bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+std::uint32_t toBgr(const QColor& color) {
+    const QColor rgb = color.toRgb();
+    return static_cast<std::uint32_t>(rgb.red()) | (static_cast<std::uint32_t>(rgb.green()) << 8) |
+           (static_cast<std::uint32_t>(rgb.blue()) << 16);
+}
+
+}  // namespace
+
+void TForm1::Edit1Change() {
+    Timer1->setEnabled(false);
+    std::int32_t typed = 0;
+    try {
+        typed = strToInt(Edit1->text().toStdString());
+    } catch (const ConversionError& error) {
+        // The interval keeps its value and refreshing stays stopped until a number is typed.
+        showErrorBox(this, error.what());
+        return;
+    }
+    // Stored unchanged as an unsigned 32-bit count: -5 is 4294967291 ms.
+    Timer1->setIntervalMs(static_cast<std::uint32_t>(typed));
+    Timer1->setEnabled(true);
+}
+
+void TForm1::CheckBox1Click() {
+    const bool on = CheckBox1->isChecked();
+    Edit2->setEnabled(on);
+    UpDown2->setEnabled(on);
+}
+
+void TForm1::TabSheet4Show() {
+    paintSwatches();
+}
+
+void TForm1::paintSwatches() {
+    PaintBox1->fillWith(fromBgr(usedColor_));
+    PaintBox2->fillWith(fromBgr(freeColor_));
+}
+
+std::optional<QColor> TForm1::chooseColor() {
+    std::optional<QColor> chosen = runColorDialog(*ColorDialog1, this, dialogColor_);
+    if (chosen)
+        dialogColor_ = *chosen;
+    return chosen;
+}
+
+void TForm1::PaintBox1Click() {
+    if (const std::optional<QColor> chosen = chooseColor()) {
+        usedColor_ = toBgr(*chosen);
+        for (Gauge* gauge : {Gauge1, Gauge2, Gauge3, Gauge4})
+            gauge->setForeColor(usedColor_);
+    }
+    paintSwatches();
+}
+
+void TForm1::PaintBox2Click() {
+    if (const std::optional<QColor> chosen = chooseColor()) {
+        freeColor_ = toBgr(*chosen);
+        for (Gauge* gauge : {Gauge1, Gauge2, Gauge3, Gauge4})
+            gauge->setBackColor(freeColor_);
+    }
+    paintSwatches();
+}
+
+void TForm1::ListView1DblClick() {
+    using Style = DriveListView::ViewStyle;
+    ListView1->setViewStyle(ListView1->viewStyle() == Style::Report ? Style::LargeIcon
+                                                                    : Style::Report);
+}
+
+}  // namespace koravex
