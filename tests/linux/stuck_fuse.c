@@ -1,0 +1,50 @@
+/* A FUSE filesystem whose statfs never answers, for proving that a drive query gives up in
+ * time. The root directory answers getattr and readdir (so that the mount succeeds); statfs
+ * waits for ever. Run: koravex-stuck-fuse -f -s MOUNTPOINT */
+#define FUSE_USE_VERSION 31
+#include <errno.h>
+#include <fuse.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static int stuck_getattr(const char* path, struct stat* st, struct fuse_file_info* fi) {
+    (void)fi;
+    memset(st, 0, sizeof *st);
+    if (strcmp(path, "/") != 0) {
+        return -ENOENT;
+    }
+    st->st_mode = S_IFDIR | 0755;
+    st->st_nlink = 2;
+    return 0;
+}
+
+static int stuck_readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_t offset,
+                         struct fuse_file_info* fi, enum fuse_readdir_flags flags) {
+    (void)path;
+    (void)offset;
+    (void)fi;
+    (void)flags;
+    fill(buf, ".", NULL, 0, 0);
+    fill(buf, "..", NULL, 0, 0);
+    return 0;
+}
+
+static int stuck_statfs(const char* path, struct statvfs* st) {
+    (void)path;
+    (void)st;
+    for (;;) {
+        pause();
+    }
+    return -EIO;
+}
+
+static const struct fuse_operations operations = {
+    .getattr = stuck_getattr,
+    .readdir = stuck_readdir,
+    .statfs = stuck_statfs,
+};
+
+int main(int argc, char* argv[]) {
+    return fuse_main(argc, argv, &operations, NULL);
+}
