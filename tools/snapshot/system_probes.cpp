@@ -1,14 +1,9 @@
 #include "tools/snapshot/system_probes.h"
 
-#include <iostream>
-
-#include "core/fake_probes.h"
+#include "core/linux/linux_probes.h"
 
 namespace koravex {
 
-std::unique_ptr<Probes> makeSystemProbes() {
-    std::cerr << "(sample data: no system backend yet)\n";
-    return std::make_unique<FakeProbes>(FakeProbes::sample());
-}
+std::unique_ptr<Probes> makeSystemProbes() { return makeLinuxProbes(); }
 
 }  // namespace koravex
