@@ -34,6 +34,7 @@ class FakeNetSysCalls : public linux_net::NetSysCalls {
         std::vector<unsigned char> bytes;
         int error = 0;  // when set, receive returns -error instead
         std::uint32_t sender = 0;
+        bool stampSeq = false;  // its first message takes the sequence number of the request
     };
 
     std::vector<FakeLink> links;
@@ -113,7 +114,12 @@ class FakeNetSysCalls : public linux_net::NetSysCalls {
             edit(reply);
         }
         while (!beforeReply.empty()) {
-            queue_.push_back(std::move(beforeReply.front()));
+            auto& d = beforeReply.front();
+            if (d.stampSeq && d.bytes.size() >= sizeof header) {
+                std::memcpy(d.bytes.data() + offsetof(nlmsghdr, nlmsg_seq), &header.nlmsg_seq,
+                            sizeof header.nlmsg_seq);
+            }
+            queue_.push_back(std::move(d));
             beforeReply.pop_front();
         }
         for (auto& d : reply)

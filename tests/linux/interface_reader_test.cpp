@@ -304,7 +304,9 @@ TEST_F(InterfaceReaderTest, ReplyQuirksStillGiveTheRightRows) {
          1},
         {"datagram from another process ignored",
          [](auto& f) {
-             f.beforeReply.push_back({testing::NetlinkBuilder().error(0, -EPERM).bytes(), 0, 77});
+             // Another process can send to our port, even with the right sequence number.
+             f.beforeReply.push_back(
+                 {testing::NetlinkBuilder().error(0, -EPERM).bytes(), 0, 77, true});
          },
          1},
         {"one record per datagram", [](auto& f) { f.recordsPerDatagram = 1; }, 1},
