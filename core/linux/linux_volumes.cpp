@@ -152,10 +152,20 @@ LinuxProbes::VolumeIds LinuxProbes::readVolumeIds(const Drive& d) {
         return ids;
     }
     // 3. No udev on this machine: ask the device itself, where it can be read.
-    std::string path = c.source.starts_with("/dev/") ? c.source : "/dev/" + kernelName;
-    if (auto probed = calls_.probeDevice(path)) {
-        ids.label = probed->label;
-        ids.uuid = probed->uuid;
+    // The mount source may be an alias the device node does not carry ("/dev/root").
+    std::vector<std::string> paths;
+    if (c.source.starts_with("/dev/")) {
+        paths.push_back(c.source);
+    }
+    if (!kernelName.empty() && "/dev/" + kernelName != c.source) {
+        paths.push_back("/dev/" + kernelName);
+    }
+    for (const auto& path : paths) {
+        if (auto probed = calls_.probeDevice(path)) {
+            ids.label = probed->label;
+            ids.uuid = probed->uuid;
+            break;
+        }
     }
     return ids;
 }

@@ -226,6 +226,19 @@ TEST_F(LinuxProbesTest, LabelsFromTheDeviceWithoutUdev) {
     EXPECT_EQ(calls.probeCalls.load(), probesSoFar);
 }
 
+TEST_F(LinuxProbesTest, RootMountedAsDevRootIsProbedByItsKernelName) {
+    machine.remove("run/udev");
+    machine.remove("dev/disk");
+    machine.write("proc/self/mountinfo", "20 1 8:2 / / rw - ext4 /dev/root rw\n");
+    calls.devices["/dev/sda2"] = ProbedVolume{"rootlabel", "1111-2222"};
+    auto probes = make();
+    auto c = probes.volumeInformation("C:\\");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->name, "rootlabel");
+    EXPECT_EQ(c->serial, 0x11112222u);
+    EXPECT_EQ(calls.probeCalls.load(), 2);  // "/dev/root" first, then "/dev/sda2"
+}
+
 TEST_F(LinuxProbesTest, StuckNetworkMountFailsInTimeAndThenAtOnce) {
     calls.filesystems["/mnt/nas"].block = true;
     auto probes = make(std::chrono::milliseconds(100));
