@@ -5,6 +5,7 @@
 #include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <climits>
@@ -105,7 +106,9 @@ std::optional<LinkRecord> parseLinkPayload(Bytes payload, bool deleted) {
     if (payload.size() < sizeof(ifinfomsg))
         return std::nullopt;
     const auto info = load<ifinfomsg>(payload, 0);
-    if (info.ifi_index <= 0)
+    // Bridge port notices (AF_BRIDGE) share the link group; their RTM_DELLINK means "left the
+    // bridge", not "gone". Only the generic link records describe interfaces.
+    if (info.ifi_index <= 0 || info.ifi_family != AF_UNSPEC)
         return std::nullopt;
 
     LinkRecord link;

@@ -46,7 +46,8 @@ struct DumpProgress {
 };
 
 // Payload parsers: one message's payload (after the netlink header). nullopt when the payload
-// is too short for its fixed header or names an impossible interface index.
+// is too short for its fixed header, names an impossible interface index or (links) is not a
+// generic link record (bridge port records carry family AF_BRIDGE).
 std::optional<LinkRecord> parseLinkPayload(Bytes payload, bool deleted);
 std::optional<StatsRecord> parseStatsPayload(Bytes payload);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/if.h>
 #include <linux/if_arp.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <climits>
@@ -381,6 +382,15 @@ TEST(ParseStatsDump, CountersAndMalformedRecords) {
             got.emplace_back(s.index, s.rxBytes, s.txBytes);
         EXPECT_EQ(got, c.expected) << c.what;
     }
+}
+
+TEST(ParseLinkEvents, BridgePortNoticesAreNotLinks) {
+    auto bridgePort =
+        NetlinkBuilder().message(RTM_DELLINK, 0, 0).link(3, 1, IFF_UP).name("eth0").bytes();
+    bridgePort[sizeof(nlmsghdr)] = AF_BRIDGE;  // ifi_family
+    std::vector<LinkRecord> events;
+    ASSERT_TRUE(parseLinkEvents(bridgePort, events));
+    EXPECT_TRUE(events.empty());
 }
 
 TEST(ParseLinkEvents, NewAndDeletedAnySequence) {
