@@ -167,7 +167,7 @@ bool InterfaceReader::drainEvents() {
             kept = false;
             continue;
         }
-        if (got < 0) {  // the event socket is lost: dump the links at every refresh
+        if (got < 0) {  // the event socket is lost: dump the links, ask for a new one next time
             sys_->close(eventFd_);
             eventFd_ = -1;
             reopenEvents_ = true;
