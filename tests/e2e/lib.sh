@@ -1,0 +1,81 @@
+# Helpers for the end-to-end scripts; sourced. They run under Xvfb and a private session bus.
+set -euo pipefail
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+note() { echo "-- $*"; }
+
+# wait_for SECONDS COMMAND...: polls every 0.1 s until COMMAND succeeds.
+wait_for() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -ge "$deadline" ] && return 1
+        sleep 0.1
+    done
+}
+
+alive() { kill -0 "$1" 2>/dev/null; }
+dead() { ! kill -0 "$1" 2>/dev/null; }
+
+# The top-level window of the program (class koravex, wider than a tray icon).
+main_window() {
+    xwininfo -root -children 2>/dev/null |
+        awk '/\("koravex" "koravex"\)/ { split($0, a, ")  "); split(a[2], g, "x");
+                                          if (g[1] + 0 > 100) { print $1; exit } }'
+}
+# The docked tray icon: a class koravex window inside the tray host.
+tray_icon() {
+    xwininfo -root -tree 2>/dev/null | awk '/\("koravex" "koravex"\)  22x22/ { print $1; exit }'
+}
+map_state() { xwininfo -id "$1" 2>/dev/null | awk '/Map State:/ { print $3 }'; }
+is_viewable() { [ "$(map_state "$1")" = IsViewable ]; }
+is_unmapped() { [ "$(map_state "$1")" = IsUnMapped ]; }
+# Visible top-level windows of the program other than the main window (menus, balloons).
+popup_count() {
+    xwininfo -root -children 2>/dev/null | grep '("koravex" "koravex")' | grep -vc "^ *$1 " || true
+}
+# True when window $1 is above window $2 in the stacking order (xwininfo lists top first).
+stacked_above() {
+    local order
+    order=$(xwininfo -root -children | awk '{ print $1 }')
+    [ "$(echo "$order" | grep -n "^$1\$" | cut -d: -f1)" -lt \
+      "$(echo "$order" | grep -n "^$2\$" | cut -d: -f1)" ]
+}
+# Bottom-right corner of the window frame, "X Y".
+bottom_right() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+                             /Width:/ {w=$2} /Height:/ {h=$2} END { print x + w, y + h }'
+}
+screen_size() { xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }'; }
+
+start_trayer() {
+    trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+        --SetDockType true >/dev/null 2>&1 &
+    TRAYER_PID=$!
+    wait_for 5 xwininfo -root -tree -name panel >/dev/null 2>&1 || true
+    sleep 0.3
+}
+
+# Starts the program; KORAVEX_PID is its pid, MAIN its window once mapped.
+start_koravex() {
+    "$KORAVEX" &
+    KORAVEX_PID=$!
+    wait_for 15 main_window_viewable || fail "the window did not appear"
+    MAIN=$(main_window)
+}
+main_window_viewable() {
+    local w
+    w=$(main_window)
+    [ -n "$w" ] && is_viewable "$w"
+}
+
+cleanup_pids=()
+cleanup() {
+    for p in "${cleanup_pids[@]}"; do
+        kill "$p" 2>/dev/null || true
+    done
+}
+trap cleanup EXIT

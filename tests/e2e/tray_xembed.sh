@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The program in an XEmbed tray (trayer), driven with the mouse and keyboard as a user would.
+# Usage: tray_xembed.sh KORAVEX X_CLOSE
+KORAVEX=$1
+X_CLOSE=$2
+source "$(dirname "$0")/lib.sh"
+
+start_trayer
+cleanup_pids+=("$TRAYER_PID")
+start_koravex
+cleanup_pids+=("$KORAVEX_PID")
+
+note "the icon docks in the tray"
+wait_for 5 test -n "$(tray_icon)" || fail "no tray icon"
+ICON=$(tray_icon)
+
+note "the window starts in the bottom right corner"
+read -r sw sh < <(screen_size)
+[ "$(bottom_right "$MAIN")" = "$sw $sh" ] || fail "window not at the corner: $(bottom_right "$MAIN")"
+
+note "right click opens the menu; Escape closes it"
+before=$(popup_count "$MAIN")
+xdotool mousemove --window "$ICON" 11 11 click 3
+wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu on right click"
+xdotool key Escape
+wait_for 3 test "$(popup_count "$MAIN")" -eq "$before" || fail "menu stayed open"
+
+note "a single left click does nothing"
+xdotool mousemove --window "$ICON" 11 11 click 1
+sleep 0.6
+is_viewable "$MAIN" || fail "single click changed the window"
+
+note "Hide in the menu hides the window; the process keeps running"
+xdotool mousemove --window "$ICON" 11 11 click 3
+wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu"
+xdotool key Down Down Return   # Details, Hide
+wait_for 3 is_unmapped "$MAIN" || fail "Hide did not hide"
+sleep 0.5
+alive "$KORAVEX_PID" || fail "the process ended on Hide"
+
+note "the hidden program goes on refreshing"
+io_before=$(awk '/^rchar/ { print $2 }' "/proc/$KORAVEX_PID/io")
+sleep 5.5
+io_after=$(awk '/^rchar/ { print $2 }' "/proc/$KORAVEX_PID/io")
+[ "$io_after" -gt "$io_before" ] || fail "no refresh while hidden"
+
+note "a double click shows the window at the corner again"
+xdotool mousemove --window "$ICON" 11 11 click --repeat 2 --delay 80 1
+wait_for 3 is_viewable "$MAIN" || fail "double click did not show"
+[ "$(bottom_right "$MAIN")" = "$sw $sh" ] || fail "shown away from the corner"
+
+note "the window's close button only hides it"
+"$X_CLOSE" "$MAIN"
+wait_for 3 is_unmapped "$MAIN" || fail "close request did not hide"
+sleep 0.5
+alive "$KORAVEX_PID" || fail "the process ended on a close request"
+[ -n "$(tray_icon)" ] || fail "the icon went away on a close request"
+
+note "Details in the menu shows it"
+xdotool mousemove --window "$ICON" 11 11 click 3
+wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu"
+xdotool key Down Return
+wait_for 3 is_viewable "$MAIN" || fail "Details did not show"
+
+note "Close removes the icon and ends the program with exit code 0"
+xdotool mousemove --window "$ICON" 11 11 click 3
+wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu"
+xdotool key Up Return   # Close, the last entry
+wait_for 5 dead "$KORAVEX_PID" || fail "Close did not end the program"
+rc=0
+wait "$KORAVEX_PID" || rc=$?
+[ "$rc" -eq 0 ] || fail "exit code $rc"
+[ -z "$(tray_icon)" ] || fail "the icon is still docked"
+echo "PASS"
