@@ -38,6 +38,8 @@ std::int32_t gaugePercent(const GaugeLook& look);
 // 80-bit extended format like the original control, so a product that should be whole can fall
 // one short (extent 100 at 5 % gives 4).
 int gaugeFillWidth(std::int32_t percent, int extent);
+// The same rule worked out in integers, for machines whose long double is another format.
+int extendedFillWidth(std::int32_t percent, int extent);
 
 // Where the pie's wedge starts, for half-axes mx and my measured from (0,0): the point at angle
 // (percent / 50 + 0.5) x pi, each coordinate rounded half to even.

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "ui/gauge.h"
@@ -139,12 +140,63 @@ void paintNeedle(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t 
 
 }  // namespace
 
+namespace {
+
+__extension__ typedef unsigned __int128 Wide;
+
+// Rounds value x 2^exp to a 64-bit mantissa, nearest with ties to even; adjusts exp.
+std::uint64_t roundTo64Bits(Wide value, int& exp) {
+    int shift = 0;
+    while ((value >> shift) >> 64 != 0) {
+        ++shift;
+    }
+    if (shift == 0) {
+        return static_cast<std::uint64_t>(value);
+    }
+    const Wide rest = value & ((Wide{1} << shift) - 1);
+    const Wide half = Wide{1} << (shift - 1);
+    Wide kept = value >> shift;
+    if (rest > half || (rest == half && (kept & 1) != 0)) {
+        ++kept;
+    }
+    exp += shift;
+    if (kept >> 64 != 0) {
+        kept >>= 1;
+        ++exp;
+    }
+    return static_cast<std::uint64_t>(kept);
+}
+
+}  // namespace
+
+int extendedFillWidth(std::int32_t percent, int extent) {
+    if (percent <= 0 || extent <= 0) {
+        return 0;
+    }
+    // 0.01 in the extended format: mantissa 0xA3D70A3D70A3D70A times 2^-70.
+    int exp = -70;
+    const std::uint64_t fraction =
+        roundTo64Bits(Wide{0xA3D70A3D70A3D70AULL} * static_cast<unsigned>(percent), exp);
+    const std::uint64_t product =
+        roundTo64Bits(Wide{fraction} * static_cast<unsigned>(extent), exp);
+    if (exp >= 0) {
+        return extent;  // cannot happen below 2^31, but never shift left into nonsense
+    }
+    return exp <= -64 ? 0 : static_cast<int>(product >> -exp);
+}
+
 int gaugeFillWidth(std::int32_t percent, int extent) {
-    // x87 extended: 0.01L is the nearest value below one hundredth, and each product rounds
-    // to a 64-bit mantissa, so W = 100 at 5 % truncates to 4.
-    const long double fraction = static_cast<long double>(percent) * 0.01L;
-    const long double f = static_cast<long double>(extent) * fraction;
-    return static_cast<int>(f);
+    if (percent <= 0 || extent <= 0) {
+        return 0;
+    }
+    if constexpr (std::numeric_limits<long double>::digits == 64) {
+        // x87 extended: 0.01L is the nearest value below one hundredth, and each product
+        // rounds to a 64-bit mantissa, so W = 100 at 5 % truncates to 4.
+        const long double fraction = static_cast<long double>(percent) * 0.01L;
+        return static_cast<int>(static_cast<long double>(extent) * fraction);
+    } else {
+        return extendedFillWidth(percent, extent);
+    }
 }
 
 QPoint gaugePieStart(std::int32_t percent, int mx, int my) {

@@ -68,6 +68,7 @@ class GaugeTest : public QObject {
     void fillWidth_data();
     void fillWidth();
     void fillWidthMatchesIntegerRuleAt154();
+    void integerRuleMatchesX87();
     void barColumns_data();
     void barColumns();
     void textColoursOverBar();
@@ -83,6 +84,7 @@ class GaugeTest : public QObject {
     void writeRules();
     void crossingWritesFail_data();
     void crossingWritesFail();
+    void hiddenGaugePaintsWhenShown();
     void widgetPaintsItsPicture();
 };
 
@@ -123,18 +125,39 @@ void GaugeTest::fillWidth_data() {
     QTest::newRow("whole product falls short") << 5 << 100 << 4;
     QTest::newRow("zero") << 0 << 154 << 0;
     QTest::newRow("full") << 100 << 154 << 154;
+    QTest::newRow("no extent") << 50 << 0 << 0;
 }
 
 void GaugeTest::fillWidth() {
     QFETCH(int, percent);
     QFETCH(int, extent);
     QTEST(gaugeFillWidth(percent, extent), "expected");
+    QTEST(extendedFillWidth(percent, extent), "expected");
 }
 
 void GaugeTest::fillWidthMatchesIntegerRuleAt154() {
     for (int p = 0; p <= 100; ++p) {
         QCOMPARE(gaugeFillWidth(p, 154), 154 * p / 100);
+        QCOMPARE(extendedFillWidth(p, 154), 154 * p / 100);
     }
+}
+
+void GaugeTest::integerRuleMatchesX87() {
+    if (std::numeric_limits<long double>::digits != 64) {
+        QSKIP("long double is not the x87 extended format here");
+    }
+    int shortBy1 = 0;
+    for (int w = 0; w <= 4000; ++w) {
+        for (int p = 0; p <= 100; ++p) {
+            const int f = gaugeFillWidth(p, w);
+            QCOMPARE(extendedFillWidth(p, w), f);
+            shortBy1 += f != w * p / 100;
+        }
+    }
+    QVERIFY(shortBy1 > 0);  // the cases that fall one short are really exercised
+    const int big = std::numeric_limits<std::int32_t>::max();
+    QCOMPARE(extendedFillWidth(100, big), gaugeFillWidth(100, big));
+    QCOMPARE(extendedFillWidth(37, big), gaugeFillWidth(37, big));
 }
 
 void GaugeTest::barColumns_data() {
@@ -412,6 +435,17 @@ void GaugeTest::crossingWritesFail() {
     QCOMPARE(gauge.maxValue(), maxValue);
     QCOMPARE(gauge.progress(), maxValue);
     QCOMPARE(gauge.paintCount(), paints);
+}
+
+void GaugeTest::hiddenGaugePaintsWhenShown() {
+    QWidget page;
+    Gauge gauge(&page);
+    gauge.setProgress(40);
+    gauge.setKind(GaugeKind::gkPie);
+    QCOMPARE(gauge.paintCount(), 0);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTRY_VERIFY(gauge.paintCount() > 0);
 }
 
 void GaugeTest::widgetPaintsItsPicture() {
