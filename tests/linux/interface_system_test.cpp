@@ -109,8 +109,17 @@ std::uint32_t expectedStatus(const IpLink& link) {
 
 std::uint32_t expectedType(const IpLink& link) {
     static const std::map<std::string, std::uint32_t> types = {
-        {"loopback", 24}, {"ppp", 23},  {"none", 131}, {"ipip", 131},
-        {"sit", 131},     {"gre", 131}, {"gre6", 131}, {"tunnel6", 131},
+        {"loopback", 24},
+        {"ppp", 23},
+        {"none", 131},
+        {"ipip", 131},
+        {"sit", 131},
+        {"gre", 131},
+        {"gre6", 131},
+        {"tunnel6", 131},
+        {"ieee802.11", 71},
+        {"ieee802.11/prism", 71},
+        {"ieee802.11/radiotap", 71},
     };
     if (link.linkType == "ether") {
         struct stat info;
