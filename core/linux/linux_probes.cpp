@@ -108,9 +108,18 @@ void LinuxProbes::refreshMounts() {
         mountsRead_ = false;
     }
     // The kernel flags a kept mountinfo descriptor when the table changes; other files
-    // (fixtures) cannot say, so they are read every time.
-    if (mountsRead_ && mountsPollable_ && !calls_.mountTableChanged(mountsFd_)) {
-        return;
+    // (fixtures) cannot say, so they are read every time. The queries of one refresh come
+    // within microseconds of each other: they share one look, and the next refresh (at
+    // least 100 ms later) looks again.
+    if (mountsRead_ && mountsPollable_) {
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastMountPoll_ < kMountPollInterval) {
+            return;
+        }
+        lastMountPoll_ = now;
+        if (!calls_.mountTableChanged(mountsFd_)) {
+            return;
+        }
     }
     auto text = calls_.readAll(mountsFd_, 16u << 20);
     if (!text) {
@@ -125,6 +134,7 @@ void LinuxProbes::refreshMounts() {
     }
     rebuildDrives(*table);
     mountsRead_ = true;
+    lastMountPoll_ = std::chrono::steady_clock::now();
 }
 
 void LinuxProbes::rebuildDrives(const std::vector<MountEntry>& table) {

@@ -31,6 +31,8 @@ class LinuxProbes : public Probes {
   public:
     // The longest a query on a network or FUSE drive may keep its caller waiting.
     static constexpr std::chrono::milliseconds kStallLimit{500};
+    // Queries this close together share one look at the mount table.
+    static constexpr std::chrono::microseconds kMountPollInterval{1000};
 
     explicit LinuxProbes(LinuxRoots roots = {}, SysCalls& calls = defaultSysCalls(),
                          std::chrono::milliseconds stallLimit = kStallLimit);
@@ -80,6 +82,7 @@ class LinuxProbes : public Probes {
     int mountsFd_ = -1;
     bool mountsPollable_ = false;
     bool mountsRead_ = false;
+    std::chrono::steady_clock::time_point lastMountPoll_{};
     std::string meminfoPath_;
     std::string statmPath_;
     int meminfoFd_ = -1;
