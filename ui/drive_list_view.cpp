@@ -68,6 +68,7 @@ DriveListView::DriveListView(QWidget* parent) : QWidget(parent) {
     report_->verticalHeader()->hide();
     report_->verticalHeader()->setDefaultSectionSize(17);
     report_->horizontalHeader()->setHighlightSections(false);
+    report_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     report_->horizontalHeader()->setMinimumSectionSize(1);
     report_->horizontalHeader()->setStretchLastSection(false);
     column = 0;

@@ -8,11 +8,13 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 
 #include "core/drive_list.h"
 #include "ui/app_icons.h"
+#include "ui/compact_tab_style.h"
 #include "ui/drive_list_view.h"
 #include "ui/gauge.h"
 #include "ui/refresh_timer.h"
@@ -43,6 +45,10 @@ TForm1::TForm1(Probes& probes, WindowHooks hooks, QWidget* parent)
 
     PageControl1 = new QTabWidget(this);
     place(PageControl1, "PageControl1", 0, 0, kClientWidth, kClientHeight);
+    auto* tabStyle = new CompactTabStyle();
+    tabStyle->setParent(PageControl1);
+    PageControl1->tabBar()->setStyle(tabStyle);
+    PageControl1->setUsesScrollButtons(false);
     const struct {
         QWidget** sheet;
         const char* name;

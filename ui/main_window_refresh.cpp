@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QTableWidget>
+#include <algorithm>
 
 #include "ui/beep.h"
 #include "ui/drive_combo_box.h"
@@ -25,6 +26,14 @@ QString text(const std::string& utf8) {
 void setGauge(Gauge* gauge, const GaugeSetting& setting) {
     gauge->setMaxValue(setting.max);
     gauge->setProgress(setting.progress);
+}
+
+constexpr int kRightColumn = 160;    // left edge of the available amounts
+constexpr int kVolumeNameLeft = 72;  // left edge of the volume name
+
+void keepRightOf(const QLabel* left, QLabel* right, int designLeft) {
+    constexpr int kGap = 6;
+    right->move(std::max(designLeft, left->x() + left->width() + kGap), right->y());
 }
 
 }  // namespace
@@ -78,6 +87,11 @@ void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdT
     setLabelText(Label11, text(model.label11));
     setLabelText(Label12, text(model.label12));
     setLabelText(Label13, text(model.label13));
+    // A long figure pushes its right-hand neighbour along instead of running into it.
+    keepRightOf(Label2, Label3, kRightColumn);
+    keepRightOf(Label4, Label5, kRightColumn);
+    keepRightOf(Label6, Label7, kRightColumn);
+    keepRightOf(Label8, Label12, kVolumeNameLeft);
     raiseAlerts(model.alerts);
     if (model.traffic)
         rebuildTraffic(*model.traffic);

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <algorithm>
 
 #include "ui/drive_list_view.h"
 #include "ui/main_window.h"
@@ -82,7 +83,10 @@ void TForm1::buildAboutTab(QWidget* page) {
                        "0.1 до 10 сек. Информирование в случае нехватки места."));
     about->setWordWrap(true);
     about->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    about->setGeometry(16, 64, 305, 73);
+    // 305 x 73; taller only when the face in use needs another line, never reaching Label23.
+    constexpr int kLabel23Top = 144;
+    const int needed = std::min(about->heightForWidth(305), kLabel23Top - 64);
+    about->setGeometry(16, 64, 305, std::max(73, needed));
     addLabel(page, "Label23", 16, 144, QStringLiteral("Разработчик Tarquel"), {.pointSize = 10});
     Label24 = addLabel(page, "Label24", 168, 144, QStringLiteral("www.tarquel.example"),
                        {.blue = true, .pointSize = 10});

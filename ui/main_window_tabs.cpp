@@ -70,6 +70,9 @@ void TForm1::buildDrivesTab(QWidget* page) {
     DriveComboBox1 = new DriveComboBox(probes_, page);
     place(DriveComboBox1, "DriveComboBox1", 216, 32, 145, 19);
     Gauge1 = addGauge(page, "Gauge1", GaugeKind::gkPie, {216, 64, 145, 97});
+    // A text longer than the frame stays readable over the pie's empty corner.
+    for (QLabel* label : {Label8, Label12, Label9, Label10, Label11, Label13})
+        label->raise();
 }
 
 void TForm1::buildNetworkTab(QWidget* page) {
@@ -84,6 +87,7 @@ void TForm1::buildNetworkTab(QWidget* page) {
     header->setDefaultSectionSize(50);
     header->setStretchLastSection(false);
     header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int c = 0; c < 7; ++c)
         lvTraffic->setColumnWidth(c, 50);
     lvTraffic->verticalHeader()->hide();

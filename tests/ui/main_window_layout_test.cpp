@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QStandardItemModel>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -108,6 +109,10 @@ void MainWindowLayoutTest::tabs() {
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(pages->widget(i)->objectName(), QString::fromLatin1(names[i]));
         QCOMPARE(pages->tabText(i), captions[i]);
+        // Every caption fits its tab, and every tab fits the control: no scrolling.
+        const QRect tab = pages->tabBar()->tabRect(i);
+        QVERIFY(tab.width() > pages->tabBar()->fontMetrics().horizontalAdvance(captions[i]));
+        QVERIFY(tab.right() < pages->width());
     }
 }
 
@@ -137,7 +142,6 @@ void MainWindowLayoutTest::fixedSizeControls_data() {
     row("PaintBox1", "TabSheet4", "koravex::PaintBox", {272, 120, 15, 15});
     row("PaintBox2", "TabSheet4", "koravex::PaintBox", {272, 136, 15, 15});
     row("Image1", "TabSheet5", "QLabel", {24, 16, 32, 32});
-    row("Label22", "TabSheet5", "QLabel", {16, 64, 305, 73});
 }
 
 void MainWindowLayoutTest::fixedSizeControls() {
@@ -357,6 +361,12 @@ void MainWindowLayoutTest::aboutTab() {
     QCOMPARE(image->pixmap().size(), QSize(32, 32));
     auto* about = f.child<QLabel>("Label22");
     QVERIFY(about->wordWrap());
+    // 305 x 73, taller only when the face in use needs it, never over Label23 below.
+    QCOMPARE(about->pos(), QPoint(16, 64));
+    QCOMPARE(about->width(), 305);
+    QVERIFY(about->height() >= 73);
+    QVERIFY(about->geometry().bottom() < f.child<QLabel>("Label23")->y());
+    QVERIFY(about->heightForWidth(305) <= about->height());
     QVERIFY(about->text().startsWith(QStringLiteral("Программа предназначена")));
     QVERIFY(about->text().endsWith(QStringLiteral("Информирование в случае нехватки места.")));
     auto* link = f.child<QLabel>("Label24");

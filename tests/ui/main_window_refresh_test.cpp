@@ -60,6 +60,7 @@ class MainWindowRefreshTest : public QObject {
     void emptyCdRomSelected();
     void unitScaleReadAtNextRefresh();
     void volumeLabelIsPlainText();
+    void longFiguresPushTheirNeighbours();
     void alerts_data();
     void alerts();
     void failedBalloonSetsCaptionNot();
@@ -165,6 +166,36 @@ void MainWindowRefreshTest::volumeLabelIsPlainText() {
     auto* label = f.child<QLabel>("Label12");
     QCOMPARE(label->textFormat(), Qt::PlainText);
     QCOMPARE(label->text(), QStringLiteral("<b>x</b>&<img src=a>"));
+}
+
+void MainWindowRefreshTest::longFiguresPushTheirNeighbours() {
+    // The sample's 128 TiB address space in bytes is far wider than the room before x = 160.
+    WindowFixture f;
+    TForm1& w = f.make();
+    f.child<QSlider>("TrackBar1")->setValue(2);
+    w.Timer1Timer();
+    const struct {
+        const char* left;
+        const char* right;
+        int designLeft;
+    } pairs[] = {{"Label2", "Label3", 160},
+                 {"Label4", "Label5", 160},
+                 {"Label6", "Label7", 160},
+                 {"Label8", "Label12", 72}};
+    for (const auto& pair : pairs) {
+        const QLabel* left = f.child<QLabel>(pair.left);
+        const QLabel* right = f.child<QLabel>(pair.right);
+        QVERIFY2(right->x() > left->geometry().right(), pair.right);
+        QVERIFY(right->x() >= pair.designLeft);
+        QCOMPARE(right->y(), left->y());
+    }
+    QVERIFY(f.child<QLabel>("Label7")->x() > 160);
+    // Short texts again: back at the places of the layout.
+    f.child<QSlider>("TrackBar1")->setValue(0);
+    f.probes.memory.totalVirtual = f.probes.memory.availVirtual = 1 << 20;
+    w.Timer1Timer();
+    QCOMPARE(f.child<QLabel>("Label7")->x(), 160);
+    QCOMPARE(f.child<QLabel>("Label3")->x(), 160);
 }
 
 void MainWindowRefreshTest::alerts_data() {
