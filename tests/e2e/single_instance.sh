@@ -83,7 +83,17 @@ for _ in $(seq 10); do
     pids+=($!)
 done
 cleanup_pids+=("${pids[@]}")
-sleep 4
+count_alive() {
+    local n=0 p
+    for p in "${pids[@]}"; do
+        alive "$p" && n=$((n + 1))
+    done
+    echo "$n"
+}
+# The losers end within a second of finding the name taken; give slow machines room.
+at_most_one_alive() { [ "$(count_alive)" -le 1 ]; }
+wait_for 20 at_most_one_alive || fail "$(count_alive) instances still run"
+sleep 1
 running=0
 for p in "${pids[@]}"; do
     if alive "$p"; then

@@ -11,7 +11,8 @@ start_koravex
 cleanup_pids+=("$KORAVEX_PID")
 
 note "the icon docks in the tray"
-wait_for 5 test -n "$(tray_icon)" || fail "no tray icon"
+icon_docked() { [ -n "$(tray_icon)" ]; }
+wait_for 5 icon_docked || fail "no tray icon"
 ICON=$(tray_icon)
 
 note "the window starts in the bottom right corner"
@@ -20,10 +21,12 @@ read -r sw sh < <(screen_size)
 
 note "right click opens the menu; Escape closes it"
 before=$(popup_count "$MAIN")
+menu_open() { [ "$(popup_count "$MAIN")" -gt "$before" ]; }
+menu_closed() { [ "$(popup_count "$MAIN")" -eq "$before" ]; }
 xdotool mousemove --window "$ICON" 11 11 click 3
-wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu on right click"
+wait_for 3 menu_open || fail "no menu on right click"
 xdotool key Escape
-wait_for 3 test "$(popup_count "$MAIN")" -eq "$before" || fail "menu stayed open"
+wait_for 3 menu_closed || fail "menu stayed open"
 
 note "a single left click does nothing"
 xdotool mousemove --window "$ICON" 11 11 click 1
@@ -32,7 +35,7 @@ is_viewable "$MAIN" || fail "single click changed the window"
 
 note "Hide in the menu hides the window; the process keeps running"
 xdotool mousemove --window "$ICON" 11 11 click 3
-wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu"
+wait_for 3 menu_open || fail "no menu"
 xdotool key Down Down Return   # Details, Hide
 wait_for 3 is_unmapped "$MAIN" || fail "Hide did not hide"
 sleep 0.5
@@ -58,13 +61,13 @@ alive "$KORAVEX_PID" || fail "the process ended on a close request"
 
 note "Details in the menu shows it"
 xdotool mousemove --window "$ICON" 11 11 click 3
-wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu"
+wait_for 3 menu_open || fail "no menu"
 xdotool key Down Return
 wait_for 3 is_viewable "$MAIN" || fail "Details did not show"
 
 note "Close removes the icon and ends the program with exit code 0"
 xdotool mousemove --window "$ICON" 11 11 click 3
-wait_for 3 test "$(popup_count "$MAIN")" -gt "$before" || fail "no menu"
+wait_for 3 menu_open || fail "no menu"
 xdotool key Up Return   # Close, the last entry
 wait_for 5 dead "$KORAVEX_PID" || fail "Close did not end the program"
 rc=0
