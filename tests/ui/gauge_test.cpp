@@ -80,6 +80,7 @@ class GaugeTest : public QObject {
     void pieKeepsToItsBox();
     void tinyPieCoincidentPoints();
     void otherKinds();
+    void tinySizes();
     void writeRules_data();
     void writeRules();
     void crossingWritesFail_data();
@@ -334,6 +335,24 @@ void GaugeTest::otherKinds() {
     QVERIFY(isFore(up, 30, 20));
     QCOMPARE(left.pixel(30, 20), rgbOf(kFuchsia));
     QCOMPARE(up.pixel(0, 0), kFace.rgb());
+}
+
+void GaugeTest::tinySizes() {
+    // Degenerate rectangles (a ring with nothing inside, one-pixel pies) paint without fault.
+    for (int kind = 0; kind <= int(GaugeKind::gkNeedle); ++kind) {
+        for (const auto border : {GaugeBorder::bsNone, GaugeBorder::bsSingle}) {
+            for (const int size : {0, 1, 2, 3}) {
+                for (const int percent : {0, 1, 50, 100}) {
+                    const QImage img =
+                        render(look(GaugeKind(kind), border, percent, true), size, size);
+                    QCOMPARE(img.width(), size);
+                    if (size > 0 && border == GaugeBorder::bsSingle) {
+                        QVERIFY(ringIsBlack(img));
+                    }
+                }
+            }
+        }
+    }
 }
 
 void GaugeTest::writeRules_data() {
