@@ -2,10 +2,18 @@
 // a pread of /proc/meminfo on a kept descriptor and an fstatvfs on a kept descriptor of "/".
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <vector>
+
 #include "core/linux/linux_probes.h"
+#include "core/refresh.h"
 
 namespace {
 
@@ -104,6 +112,75 @@ void BM_CurrentDirectoryDrive(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CurrentDirectoryDrive);
+
+// One whole refresh of the core on this machine: memory, the selected drive C (space and
+// volume), drive C ticked with the alert on (readiness volume query and space check), the
+// interface table, the display model.
+void BM_FullRefresh(benchmark::State& state) {
+    LinuxProbes probes;
+    koravex::WatchedDrive ticked{std::string("C:\\"), true};
+    const koravex::RefreshInputs inputs{.unit = koravex::UnitScale::Kilobytes,
+                                        .driveLetter = 'C',
+                                        .drives = {ticked},
+                                        .alertOn = true,
+                                        .threshold = std::string("1")};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(koravex::runRefresh(probes, inputs));
+    }
+}
+BENCHMARK(BM_FullRefresh);
+
+// Its raw lower bound: a pread of /proc/meminfo, one fstatvfs, one RTM_GETSTATS dump
+// received to its end.
+void BM_RawRefreshBound(benchmark::State& state) {
+    int meminfo = ::open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
+    int root = ::open("/", O_PATH | O_CLOEXEC);
+    int nl = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (meminfo < 0 || root < 0 || nl < 0) {
+        state.SkipWithError("cannot open the raw sources");
+        return;
+    }
+    struct Request {
+        nlmsghdr header;
+        if_stats_msg body;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_GETSTATS;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.body.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+    std::vector<char> buf(64 * 1024);
+    struct statvfs st {};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(::pread(meminfo, buf.data(), 8192, 0));
+        benchmark::DoNotOptimize(::fstatvfs(root, &st));
+        ++request.header.nlmsg_seq;
+        ::send(nl, &request, sizeof request, 0);
+        for (bool done = false; !done;) {
+            ssize_t got = ::recv(nl, buf.data(), buf.size(), 0);
+            if (got <= 0) {
+                state.SkipWithError("netlink receive failed");
+                done = true;
+                break;
+            }
+            std::size_t off = 0;
+            while (off + sizeof(nlmsghdr) <= static_cast<std::size_t>(got)) {
+                nlmsghdr h;
+                std::memcpy(&h, buf.data() + off, sizeof h);
+                if (h.nlmsg_type == NLMSG_DONE || h.nlmsg_type == NLMSG_ERROR) {
+                    done = true;
+                }
+                if (h.nlmsg_len < sizeof h) {
+                    break;
+                }
+                off += NLMSG_ALIGN(h.nlmsg_len);
+            }
+        }
+    }
+    ::close(nl);
+    ::close(root);
+    ::close(meminfo);
+}
+BENCHMARK(BM_RawRefreshBound);
 
 }  // namespace
 
