@@ -143,7 +143,8 @@ class FakeNetSysCalls : public linux_net::NetSysCalls {
         if (d.error)
             return -d.error;
         sender = d.sender;
-        std::memcpy(buffer.data(), d.bytes.data(), std::min(buffer.size(), d.bytes.size()));
+        if (!d.bytes.empty())
+            std::memcpy(buffer.data(), d.bytes.data(), std::min(buffer.size(), d.bytes.size()));
         return static_cast<ssize_t>(d.bytes.size());
     }
     std::optional<std::uint32_t> linkSpeedMbps(const std::string& name) override {
