@@ -5,6 +5,7 @@
 #include <QSlider>
 #include <QTableWidget>
 #include <algorithm>
+#include <exception>
 
 #include "ui/beep.h"
 #include "ui/drive_combo_box.h"
@@ -65,9 +66,15 @@ RefreshInputs TForm1::refreshInputs() const {
 
 void TForm1::Timer1Timer() {
     Timer1->setEnabled(false);
-    const RefreshInputs inputs = refreshInputs();
-    const DisplayModel model = runRefresh(probes_, inputs);
-    applyModel(model, inputs.threshold);
+    try {
+        const RefreshInputs inputs = refreshInputs();
+        const DisplayModel model = runRefresh(probes_, inputs);
+        applyModel(model, inputs.threshold);
+    } catch (const std::exception& error) {
+        // An error nobody expected ends this refresh and is reported; the timer stays off
+        // until the interval field changes, as for any error that ends a refresh.
+        showErrorBox(this, error.what());
+    }
 }
 
 void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdText) {

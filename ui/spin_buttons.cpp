@@ -64,6 +64,16 @@ void UpDown::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
+void UpDown::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Up) {
+        stepUp();
+    } else if (event->key() == Qt::Key_Down) {
+        stepDown();
+    } else {
+        QWidget::keyPressEvent(event);
+    }
+}
+
 void UpDown::resizeEvent(QResizeEvent* event) {
     const int half = height() / 2;
     up_->setGeometry(0, 0, width(), half);

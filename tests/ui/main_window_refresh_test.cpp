@@ -69,6 +69,7 @@ class MainWindowRefreshTest : public QObject {
     void trafficTableOneRepaintPerRebuild();
     void trafficTableNotPaintedWhileHidden();
     void refreshRestartsCountdown();
+    void unexpectedErrorEndsTheRefreshWithABox();
 };
 
 void MainWindowRefreshTest::firstRefreshWritesEveryText() {
@@ -362,6 +363,37 @@ void MainWindowRefreshTest::refreshRestartsCountdown() {
     timer->waitElapsed();
     QCOMPARE(f.child<QTableWidget>("lvTraffic")->rowCount(), 0);
     QCOMPARE(timer->countdownStarts(), starts + 2);
+}
+
+namespace {
+// A backend whose memory query fails the hard way.
+class ThrowingProbes : public FakeProbes {
+  public:
+    bool fail = false;
+    MemoryStatus memoryStatus() override {
+        if (fail)
+            throw std::runtime_error("memory query broke");
+        return FakeProbes::memoryStatus();
+    }
+};
+}  // namespace
+
+void MainWindowRefreshTest::unexpectedErrorEndsTheRefreshWithABox() {
+    ThrowingProbes probes;
+    static_cast<FakeProbes&>(probes) = FakeProbes::sample();
+    koravex::test::Seams seams;
+    TForm1 w(probes, seams.hooks());
+    auto* timer = w.findChild<RefreshTimer*>(QStringLiteral("Timer1"));
+    QVERIFY(timer->isActive());
+    probes.fail = true;
+    w.Timer1Timer();
+    QCOMPARE(seams.boxes, QStringList{QStringLiteral("memory query broke.")});
+    QVERIFY(!timer->isEnabled());
+    QVERIFY(!timer->isActive());
+    // A change of the interval field starts it again.
+    probes.fail = false;
+    w.findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(QStringLiteral("1000"));
+    QVERIFY(timer->isActive());
 }
 
 QTEST_MAIN(MainWindowRefreshTest)

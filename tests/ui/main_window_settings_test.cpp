@@ -189,6 +189,10 @@ void MainWindowSettingsTest::arrowKeysInTheEditBox() {
     QTest::keyClick(edit, Qt::Key_Down);
     QCOMPARE(edit->text(), QStringLiteral("5001"));
     QCOMPARE(f.child<RefreshTimer>("Timer1")->intervalMs(), 5001u);
+    // The same keys on the focused spin buttons.
+    auto* spin = f.child<UpDown>("UpDown1");
+    QTest::keyClick(spin, Qt::Key_Down);
+    QCOMPARE(edit->text(), QStringLiteral("5000"));
     // The disabled threshold box does not step.
     auto* edit2 = f.child<QLineEdit>("Edit2");
     QTest::keyClick(edit2, Qt::Key_Up);
