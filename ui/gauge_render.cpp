@@ -228,8 +228,10 @@ QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, c
 
     QImage overlay(width, height, QImage::Format_RGB32);
     overlay.fill(Qt::black);
-    {
+    if (!r.empty()) {
+        // Everything outside R stays black, also where a pen would stray past its edge.
         QPainter p(&overlay);
+        p.setClipRect(r.qrect());
         switch (look.kind) {
             case GaugeKind::gkText:
                 fillBox(p, r, fromBgr(look.backColor));
