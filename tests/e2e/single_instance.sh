@@ -6,6 +6,7 @@ KORAVEX=$1
 PEER=$2
 X_CLOSE=$3
 source "$(dirname "$0")/lib.sh"
+skip_if_instance_running "$PEER"
 
 start_trayer
 cleanup_pids+=("$TRAYER_PID")

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The program with a StatusNotifierItem host (the test host on the private session bus):
 # the item registers, the host's activation shows the window, the exported menu works.
-# Usage: tray_sni.sh KORAVEX SNI_HOST
+# Usage: tray_sni.sh KORAVEX SNI_HOST INSTANCE_PEER
 KORAVEX=$1
 HOST=$2
+PEER=$3
 source "$(dirname "$0")/lib.sh"
+skip_if_instance_running "$PEER"
 
 DIR=$(mktemp -d)
 "$HOST" serve "$DIR" watcher notifications &

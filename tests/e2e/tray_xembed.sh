@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The program in an XEmbed tray (trayer), driven with the mouse and keyboard as a user would.
-# Usage: tray_xembed.sh KORAVEX X_CLOSE
+# Usage: tray_xembed.sh KORAVEX X_CLOSE INSTANCE_PEER
 KORAVEX=$1
 X_CLOSE=$2
+PEER=$3
 source "$(dirname "$0")/lib.sh"
+skip_if_instance_running "$PEER"
 
 start_trayer
 cleanup_pids+=("$TRAYER_PID")
