@@ -14,8 +14,8 @@ class NetSysCalls {
   public:
     virtual ~NetSysCalls() = default;
 
-    // A NETLINK_ROUTE socket joined to the multicast `groups` (0: none), receive buffer of at
-    // least 32 KiB. Returns the descriptor or -errno.
+    // A NETLINK_ROUTE socket joined to the multicast `groups` (0: none), with a large receive
+    // buffer where the system allows one. Returns the descriptor or -errno.
     virtual int openRoute(std::uint32_t groups) = 0;
     virtual void close(int fd) = 0;
     // Sends one request to the kernel. Returns 0 or -errno.
