@@ -7,6 +7,7 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
