@@ -19,7 +19,7 @@ done
 
 cpu_of() {  # runs conky for $1 updates, prints user+system CPU seconds of the run
     cat >"$dir/conky.conf" <<CONF
-conky.config = { out_to_console = true, out_to_x = false, background = false,
+conky.config = { out_to_console = true, background = false,
                  update_interval = 0.02, total_run_times = $1, use_spacer = "none" };
 conky.text = [[
 $text
