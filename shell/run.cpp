@@ -20,6 +20,8 @@ int runKoravex() {
     QApplication app(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Read once at start: if the file is replaced while the program runs (a package upgrade),
+    // the link would later read "... (deleted)" and a start of the new file would not match.
     const QByteArray executablePath = ownExecutablePath();
     InstanceClaim claim = claimInstance(QString::fromLatin1(kInstanceBaseName),
                                         {QByteArrayLiteral("TForm1"), executablePath}, getuid());

@@ -106,4 +106,24 @@ for p in "${pids[@]}"; do
     fi
 done
 [ "$running" -eq 1 ] || fail "$running instances run"
+for p in "${pids[@]}"; do
+    kill "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+done
+
+note "a start of an upgraded executable still finds the running instance"
+BIN_DIR=$(mktemp -d)
+cp "$KORAVEX" "$BIN_DIR/koravex"
+KORAVEX=$BIN_DIR/koravex
+start_koravex
+cleanup_pids+=("$KORAVEX_PID")
+"$X_CLOSE" "$MAIN"
+wait_for 3 is_unmapped "$MAIN" || fail "could not hide"
+cp "$KORAVEX" "$BIN_DIR/koravex.new"
+mv "$BIN_DIR/koravex.new" "$KORAVEX"   # the running file is now deleted
+second_start
+wait_for 3 is_viewable "$MAIN" || fail "the upgraded start did not show the window"
+kill "$KORAVEX_PID"
+wait "$KORAVEX_PID" 2>/dev/null || true
+rm -rf "$BIN_DIR"
 echo "PASS"
