@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QScreen>
+#include <QSlider>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
@@ -51,6 +52,7 @@ class MainWindowSettingsTest : public QObject {
     void spinButtonsStopAtEnds();
     void arrowKeysInTheEditBox();
     void alertSwitchEnablesThreshold();
+    void unitTrackBarTopIsMegabytes();
     void swatchesPaintedOnlyWhenTabShown();
     void colourDialogRemembersLastConfirmed();
     void colourDialogPlacement();
@@ -210,6 +212,39 @@ void MainWindowSettingsTest::alertSwitchEnablesThreshold() {
         QCOMPARE(f.child<UpDown>("UpDown2")->isEnabled(), on);
         QCOMPARE(f.child<UpDown>("UpDown2")->downButton()->isEnabled(), on);
     }
+}
+
+void MainWindowSettingsTest::unitTrackBarTopIsMegabytes() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    f.child<QTabWidget>("PageControl1")->setCurrentWidget(f.child<QWidget>("TabSheet4"));
+    auto* track = f.child<QSlider>("TrackBar1");
+    // The Up key moves the thumb up, toward "в МБ" (0); Down toward "в Байтах" (2).
+    QTest::keyClick(track, Qt::Key_Up);
+    QCOMPARE(track->value(), 0);
+    QTest::keyClick(track, Qt::Key_Up);
+    QCOMPARE(track->value(), 0);
+    const QImage top = track->grab().toImage();
+    QTest::keyClick(track, Qt::Key_Down);
+    QTest::keyClick(track, Qt::Key_Down);
+    QCOMPARE(track->value(), 2);
+    const QImage bottom = track->grab().toImage();
+    // The thumb is wider than the groove: the rows where it covers x = 2 tell where it is.
+    auto thumbCentre = [](const QImage& image) {
+        const QRgb background = image.pixel(0, image.height() / 2);
+        int sum = 0, rows = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            if (image.pixel(2, y) != background) {
+                sum += y;
+                ++rows;
+            }
+        }
+        return rows ? sum / rows : -1;
+    };
+    QVERIFY(thumbCentre(top) >= 0);
+    QVERIFY(thumbCentre(top) < top.height() / 3);
+    QVERIFY(thumbCentre(bottom) > 2 * bottom.height() / 3);
 }
 
 void MainWindowSettingsTest::swatchesPaintedOnlyWhenTabShown() {
