@@ -1,9 +1,12 @@
 /* A FUSE filesystem whose statfs never answers, for proving that a drive query gives up in
  * time. The root directory answers getattr and readdir (so that the mount succeeds); statfs
- * waits for ever. Run: koravex-stuck-fuse -f -s MOUNTPOINT */
+ * waits for ever. Run: koravex-stuck-fuse -f -s MOUNTPOINT
+ * With KORAVEX_FUSE_ANSWER=1 in the environment statfs answers (a 64 MB drive, 16 MB free);
+ * stopping the daemon (SIGSTOP) then makes a drive that stops answering. */
 #define FUSE_USE_VERSION 31
 #include <errno.h>
 #include <fuse.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +35,15 @@ static int stuck_readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_
 
 static int stuck_statfs(const char* path, struct statvfs* st) {
     (void)path;
-    (void)st;
+    const char* answer = getenv("KORAVEX_FUSE_ANSWER");
+    if (answer != NULL && strcmp(answer, "1") == 0) {
+        memset(st, 0, sizeof *st);
+        st->f_bsize = st->f_frsize = 4096;
+        st->f_blocks = 16384;
+        st->f_bfree = st->f_bavail = 4096;
+        st->f_namemax = 255;
+        return 0;
+    }
     for (;;) {
         pause();
     }
