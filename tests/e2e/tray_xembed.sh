@@ -21,6 +21,14 @@ note "the window starts in the bottom right corner"
 read -r sw sh < <(screen_size)
 [ "$(bottom_right "$MAIN")" = "$sw $sh" ] || fail "window not at the corner: $(bottom_right "$MAIN")"
 
+# A utility window owned by the program's group leader gets no task-bar entry from an EWMH
+# task bar; this must hold after every hide and show.
+no_taskbar_entry() {
+    xprop -id "$MAIN" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_UTILITY &&
+        xprop -id "$MAIN" WM_TRANSIENT_FOR | grep -q "window id"
+}
+no_taskbar_entry || fail "the window would get a task-bar entry"
+
 note "right click opens the menu; Escape closes it"
 before=$(popup_count "$MAIN")
 menu_open() { [ "$(popup_count "$MAIN")" -gt "$before" ]; }
@@ -37,6 +45,12 @@ open_menu() {
 }
 xdotool mousemove --window "$ICON" 11 11 click 3
 wait_for 3 menu_open || fail "no menu on right click"
+# The menu opens at the cursor: its top edge is the pointer's row (it is pushed left only
+# as far as the screen edge requires).
+eval "$(xdotool getmouselocation --shell)"
+menu_y=$(xwininfo -root -children | grep '("koravex" "koravex")' | grep -v "^ *$MAIN " |
+    head -1 | sed -E 's/.*[0-9]+x[0-9]+\+-?[0-9]+\+(-?[0-9]+) .*/\1/')
+[ "$menu_y" -eq "$Y" ] || fail "menu at y=$menu_y, pointer at y=$Y"
 xdotool key Escape
 wait_for 3 menu_closed || fail "menu stayed open"
 
@@ -62,6 +76,7 @@ note "a double click shows the window at the corner again"
 xdotool mousemove --window "$ICON" 11 11 click --repeat 2 --delay 80 1
 wait_for 3 is_viewable "$MAIN" || fail "double click did not show"
 [ "$(bottom_right "$MAIN")" = "$sw $sh" ] || fail "shown away from the corner"
+no_taskbar_entry || fail "a task-bar entry after hiding and showing"
 
 note "the window's close button only hides it"
 "$X_CLOSE" "$MAIN"
