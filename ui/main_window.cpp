@@ -37,6 +37,11 @@ TForm1::TForm1(Probes& probes, WindowHooks hooks, QWidget* parent)
       hooks_(std::move(hooks)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Koravex"));
+    // The layout was made for a narrow face: where "MS Sans Serif" is missing, a condensed
+    // face keeps the captions within their places better than the platform's default.
+    QFont::insertSubstitutions(
+        QStringLiteral("MS Sans Serif"),
+        {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow")});
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));

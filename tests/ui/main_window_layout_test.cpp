@@ -2,6 +2,7 @@
 // texts, fonts, colours and initial state.
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,6 +44,7 @@ class MainWindowLayoutTest : public QObject {
     void gaugesStartAlike();
     void settingsInitialState();
     void settingsTabOrder();
+    void captionsFitWithTheNarrowFallback();
     void driveListFilledOnce();
     void trafficTableColumns();
     void aboutTab();
@@ -266,6 +268,22 @@ void MainWindowLayoutTest::settingsInitialState() {
     QVERIFY(track->invertedAppearance());
     QCOMPARE(f.child<PaintBox>("PaintBox1")->fillCount(), 0);
     QCOMPARE(f.child<PaintBox>("PaintBox2")->fillCount(), 0);
+}
+
+void MainWindowLayoutTest::captionsFitWithTheNarrowFallback() {
+    if (!QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed")))
+        QSKIP("no condensed fallback face installed (fonts-dejavu-extra)");
+    WindowFixture f;
+    f.make();
+    QCOMPARE(QFontInfo(f.window->font()).family(), QStringLiteral("DejaVu Sans Condensed"));
+    // The check box caption is drawn whole: box, spacing and text within its 257 pixels.
+    auto* check = f.child<QCheckBox>("CheckBox1");
+    const int needed = check->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                       check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                       check->fontMetrics().horizontalAdvance(check->text());
+    QVERIFY(needed <= check->width());
+    auto* about = f.child<QLabel>("Label22");
+    QVERIFY(about->heightForWidth(305) <= 73);
 }
 
 void MainWindowLayoutTest::settingsTabOrder() {
