@@ -3,7 +3,8 @@
 # table: target, executions, coverage (libFuzzer's "cov:" edges), crashes. Not part of the
 # test command: it takes minutes per target.
 # A fuzzer that finds a crash stops; it is started again on the grown corpus for the rest of
-# its time, so a run can report more than one crash. Inputs that crashed are kept in
+# its time, so a run can report more than one crash (distinct crashing inputs, as libFuzzer
+# names them by content). Inputs that crashed are kept in
 # BUILD/artifacts/<target>/. Exit status 1 when any target crashed.
 # Usage: scripts/fuzz-long.sh [MINUTES]   (default 5; fractions such as 0.5 are allowed)
 # Environment: KORAVEX_FUZZ_BUILD (build directory, default build/fuzz), KORAVEX_JOBS.
@@ -34,7 +35,7 @@ cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 # Figures of a target's libFuzzer logs: executions summed over its runs (final stats), and the
 # highest coverage any run reported (each run starts from the corpus the earlier ones grew).
 executions_in() {
-    awk -F: '/^stat::number_of_executed_units/ { gsub(/ /, "", $2); n += $2 } END { print n + 0 }' "$@"
+    awk '/^stat::number_of_executed_units:/ { n += $2 } END { print n + 0 }' "$@"
 }
 coverage_in() { grep -ho 'cov: [0-9]*' "$@" | awk '$2 > c { c = $2 } END { print c + 0 }'; }
 
