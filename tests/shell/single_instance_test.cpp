@@ -60,6 +60,7 @@ class SingleInstanceTest : public QObject {
     void peerOfOtherUidIsDropped();
     void holderOfOtherUidIsPassedOver();
     void malformedAndUnknownInputIgnored();
+    void peersBeyondTheLimitAreDropped();
     void claimFirstThenSecond();
     void nameFreedWhenHolderGoes();
     void slotSquattedByOtherUser();
@@ -181,6 +182,27 @@ void SingleInstanceTest::malformedAndUnknownInputIgnored() {
     good->write("raise\n");
     good->flush();
     QTRY_COMPARE(running.commands, QList<InstanceCommand>{InstanceCommand::Raise});
+}
+
+void SingleInstanceTest::peersBeyondTheLimitAreDropped() {
+    // Connections that never say anything cannot pile up without bound.
+    RecordingServer running;
+    const QString name = uniqueBase("limit");
+    QVERIFY(running.server.listen(name));
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < InstanceServer::kMaxPeers; ++i) {
+        idle.push_back(rawPeer(name));
+        QTRY_VERIFY(idle.back()->canReadLine());
+    }
+    auto extra = rawPeer(name);
+    QTRY_COMPARE(extra->state(), QLocalSocket::UnconnectedState);
+    QVERIFY(!extra->canReadLine());
+
+    idle.front()->disconnectFromServer();
+    idle.erase(idle.begin());
+    QTest::qWait(50);
+    auto next = rawPeer(name);
+    QTRY_VERIFY(next->canReadLine());
 }
 
 void SingleInstanceTest::claimFirstThenSecond() {
