@@ -179,6 +179,14 @@ InstanceClaim claimInstance(const QString& base, const InstanceIdentity& own, ui
         for (int attempt = 0; attempt < 3; ++attempt) {
             auto server = std::make_unique<InstanceServer>(ownUid);
             if (server->listen(name)) {
+                // An instance may sit on a later slot, taken while a squatter held this one.
+                for (int later = slot + 1; later < kInstanceSlots; ++later) {
+                    const HandOverResult result =
+                        handOver(instanceSocketName(base, ownUid, later), own, ownUid, timeout);
+                    if (result == HandOverResult::HandedOver || result == HandOverResult::NoMatch) {
+                        return {false, nullptr};
+                    }
+                }
                 return {true, std::move(server)};
             }
             if (server->serverError() != QAbstractSocket::AddressInUseError) {

@@ -90,6 +90,8 @@ struct InstanceClaim {
 };
 
 // The start-up decision: bind the first free slot, or hand over to our running instance.
+// Having bound a slot, the later slots are asked too, since our instance may have taken one
+// of them while a process of another user held this one.
 InstanceClaim claimInstance(const QString& base, const InstanceIdentity& own, uid_t ownUid,
                             std::chrono::milliseconds timeout = kHandOverTimeout);
 

@@ -275,9 +275,12 @@ void SingleInstanceTest::slotSquattedByOtherUser() {
     char byte = 0;
     const bool squatting = read(ready[0], &byte, 1) == 1;
     close(ready[0]);
-    const auto cleanup = qScopeGuard([child] {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+    pid_t squatter = child;
+    const auto cleanup = qScopeGuard([&squatter] {
+        if (squatter > 0) {
+            kill(squatter, SIGKILL);
+            waitpid(squatter, nullptr, 0);
+        }
     });
     QVERIFY(squatting);
 
@@ -287,9 +290,24 @@ void SingleInstanceTest::slotSquattedByOtherUser() {
     QVERIFY(first.server->fullServerName().endsWith(QStringLiteral("-1")));
     first.server->greeting = [] { return InstanceGreeting{"TForm1", true, kPath}; };
 
+    QList<InstanceCommand> received;
+    first.server->onCommand = [&](InstanceCommand c) { received.append(c); };
+
     // A second start of the same user walks the same slots and finds the first instance.
     InstanceClaim second = claimInstance(base, {"TForm1", kPath}, getuid(), 1000ms);
     QVERIFY(!second.runHere);
+    QTRY_COMPARE(received, QList<InstanceCommand>{InstanceCommand::Raise});
+
+    // The squatter goes: a start now binds the free first slot, but must still find the
+    // instance on the later one instead of running a second instance.
+    kill(squatter, SIGKILL);
+    waitpid(squatter, nullptr, 0);
+    squatter = 0;
+    received.clear();
+    InstanceClaim third = claimInstance(base, {"TForm1", kPath}, getuid(), 1000ms);
+    QVERIFY(!third.runHere);
+    QVERIFY(!third.server);
+    QTRY_COMPARE(received, QList<InstanceCommand>{InstanceCommand::Raise});
 }
 
 QTEST_GUILESS_MAIN(SingleInstanceTest)
