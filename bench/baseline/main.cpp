@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
 
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::darkBlue);
-    QSystemTrayIcon tray(QIcon(pixmap));
+    QSystemTrayIcon tray{QIcon(pixmap)};
     tray.setToolTip(QStringLiteral("Baseline"));
     tray.show();
 
