@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Driving the program's window as a user would, for the endurance scripts; sourced after
 # lib.sh. Places are the window's own layout: the tab bar on top, each page's controls at
 # fixed offsets from the page's top-left corner (PAGE_X, PAGE_Y in the window).
@@ -58,18 +59,21 @@ pick_next_drive() {
 bytes_read() { awk '/^rchar/ { print $2 }' "/proc/$1/io"; }
 
 # Shown pop-ups of the program: the balloon is typed as a tool tip; the tray menu is the
-# other override-redirect window. popup_shown balloon|menu.
+# other override-redirect window. popup_shown balloon|menu. A balloon lives for one refresh
+# only (the next one replaces it), so a window may be gone by the time it is asked about.
 popup_shown() {
     local w types
     for w in $(xwininfo -root -children 2>/dev/null | awk '/\("koravex" "koravex"\)/ { print $1 }'); do
         [ "$w" = "$MAIN" ] && continue
-        is_viewable "$w" || continue
-        xwininfo -id "$w" 2>/dev/null | grep -q "Override Redirect State: yes" || continue
-        types=$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null)
+        types=$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null) || continue
         case "$1:$types" in
             balloon:*_NET_WM_WINDOW_TYPE_TOOLTIP*) return 0 ;;
             menu:*_NET_WM_WINDOW_TYPE_TOOLTIP*) ;;
-            menu:*) return 0 ;;
+            menu:*)
+                is_viewable "$w" &&
+                    xwininfo -id "$w" 2>/dev/null | grep -q "Override Redirect State: yes" &&
+                    return 0
+                ;;
         esac
     done
     return 1
@@ -79,10 +83,10 @@ balloon_shown() { popup_shown balloon; }
 
 # tray_menu KEYS...: right click on the icon until the menu opens, then KEYS.
 tray_menu() {
-    local icon try
+    local icon _
     icon=$(tray_icon)
     [ -n "$icon" ] || fail "no tray icon for the menu"
-    for try in 1 2 3; do
+    for _ in 1 2 3; do
         xdotool mousemove --window "$icon" 11 11 click 3
         if wait_for 3 menu_shown; then
             xdotool key "$@"
