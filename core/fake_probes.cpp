@@ -2,24 +2,31 @@
 
 namespace koravex {
 
+// Drive letters match in either case, as the platform's own roots do ("c:\" is "C:\").
+const FakeProbes::Drive* FakeProbes::findDrive(std::string_view root) const {
+    auto it = drives.find(root);
+    if (it == drives.end() && !root.empty() && root[0] >= 'a' && root[0] <= 'z') {
+        std::string upper(root);
+        upper[0] = static_cast<char>(upper[0] - 'a' + 'A');
+        it = drives.find(upper);
+    }
+    return it == drives.end() ? nullptr : &it->second;
+}
+
 MemoryStatus FakeProbes::memoryStatus() {
     return memory;
 }
 
 std::optional<DriveSpace> FakeProbes::driveSpace(std::string_view root) {
     ++driveSpaceCalls;
-    const auto it = drives.find(root);
-    if (it == drives.end())
-        return std::nullopt;
-    return it->second.space;
+    const Drive* drive = findDrive(root);
+    return drive ? drive->space : std::nullopt;
 }
 
 std::optional<VolumeInfo> FakeProbes::volumeInformation(std::string_view root) {
     ++volumeCalls;
-    const auto it = drives.find(root);
-    if (it == drives.end())
-        return std::nullopt;
-    return it->second.volume;
+    const Drive* drive = findDrive(root);
+    return drive ? drive->volume : std::nullopt;
 }
 
 std::vector<std::string> FakeProbes::driveRoots() {
@@ -31,15 +38,13 @@ std::vector<std::string> FakeProbes::driveRoots() {
 }
 
 DriveType FakeProbes::driveType(std::string_view root) {
-    const auto it = drives.find(root);
-    return it == drives.end() ? DriveType::NoRootDir : it->second.type;
+    const Drive* drive = findDrive(root);
+    return drive ? drive->type : DriveType::NoRootDir;
 }
 
 std::optional<std::string> FakeProbes::remoteName(std::string_view root) {
-    const auto it = drives.find(root);
-    if (it == drives.end())
-        return std::nullopt;
-    return it->second.remote;
+    const Drive* drive = findDrive(root);
+    return drive ? drive->remote : std::nullopt;
 }
 
 std::optional<std::vector<InterfaceRow>> FakeProbes::interfaceTable() {

@@ -8,7 +8,7 @@
 namespace koravex {
 
 class FakeProbes : public Probes {
-public:
+  public:
     struct Drive {
         DriveType type = DriveType::Fixed;
         std::optional<DriveSpace> space;
@@ -38,6 +38,9 @@ public:
     // A small believable machine: C: fixed ext4, D: empty CD-ROM, E: removable vfat,
     // and two interfaces. Used by koravex-snapshot where no backend exists.
     static FakeProbes sample();
+
+  private:
+    const Drive* findDrive(std::string_view root) const;
 };
 
 }  // namespace koravex

@@ -161,3 +161,22 @@ TEST(RefreshDriveTest, DriveLetterAsTheSelectorHoldsIt) {
 
 }  // namespace
 }  // namespace koravex
+
+namespace koravex {
+namespace {
+
+// After the drives tab has been shown the selector holds a lower-case letter; the refresh
+// must still find the drive, as the platform matches letters in either case.
+TEST(RefreshDriveTest, LowerCaseLetterFindsTheSampleDrive) {
+    for (char letter : {'C', 'c'}) {
+        FakeProbes p = FakeProbes::sample();
+        RefreshInputs in;
+        in.driveLetter = letter;
+        const DisplayModel m = runRefresh(p, in);
+        EXPECT_NE(m.label9, kCannotDetermine) << letter;
+        EXPECT_EQ(m.label11, "Файловая система: ext4") << letter;
+    }
+}
+
+}  // namespace
+}  // namespace koravex
