@@ -89,6 +89,12 @@ while [ "$SECONDS" -lt "$deadline" ]; do
     sleep 0.3
     toggle_list_view
     sleep 0.3
+    if [ "$low_drive" = yes ]; then
+        tick_last_drive # off
+        sleep 0.3
+        tick_last_drive # on again
+        sleep 0.3
+    fi
     toggle_alert
     alert_on=$((1 - alert_on))
     sleep 0.3
