@@ -47,22 +47,20 @@ stop() {
 # Starts PROGRAM, waits for its window NAME; echoes "ms pid".
 start_timed() { "$xprobe" wait-map "$2" -- "$1"; }
 
-# Koravex's refresh interval is set as a user sets it: settings tab, Edit1, typed.
-set_interval() {
-    local win=$1 ms=$2
-    xdotool mousemove --window "$win" 20 10 click 1   # focus the tab bar on the first tab
-    xdotool key --window "$win" Right Right Right       # settings tab
-    sleep 0.3
-    xdotool mousemove --window "$win" 30 40 click --repeat 3 1  # Edit1 (select all by triple click)
-    xdotool key --window "$win" ctrl+a
-    xdotool type --window "$win" "$ms"
+# Window-relative points of the tabs (memory, drives, network, settings, about) and of Edit1,
+# with the fonts the README's commands install. Without a window manager the keyboard follows
+# the pointer, so keys are sent as real input (XTEST) to the window under it.
+tab_x=(26 83 140 193 265)
+show_tab() {  # 0 memory .. 4 about
+    xdotool mousemove --window "$1" "${tab_x[$2]}" 12 click 1
     sleep 0.3
 }
-show_tab() {  # 0 memory .. 4 about
-    local win=$1 n=$2
-    xdotool mousemove --window "$win" 20 10 click 1
-    xdotool key --window "$win" Home
-    for ((i = 0; i < n; i++)); do xdotool key --window "$win" Right; done
+# Koravex's refresh interval is set as a user sets it: settings tab, Edit1, typed.
+set_interval() {
+    show_tab "$1" 3
+    xdotool mousemove --window "$1" 35 42 click 1
+    xdotool key ctrl+a
+    xdotool type "$2"
     sleep 0.3
 }
 cpu_percent() {  # pid seconds -> percent of one core
@@ -93,7 +91,7 @@ for prog in koravex baseline; do
     bin=$koravex name=Koravex
     [ $prog = baseline ] && bin=$baseline name=Baseline
     read -r _ pid < <(start_timed "$bin" "$name")
-    win=$(xdotool search --name "^$name\$" | head -1)
+    win=$(xdotool search --onlyvisible --name "^$name\$" | head -1)
     sleep "$settle"
     R[rss_shown_$prog]=$(rss_kb "$pid")
     if [ $prog = koravex ]; then
@@ -134,7 +132,7 @@ sleep 0.5
 
 echo "Growth (${growth_period} s at 100 ms)..." >&2
 read -r _ pid < <(start_timed "$koravex" Koravex)
-win=$(xdotool search --name '^Koravex$' | head -1)
+win=$(xdotool search --onlyvisible --name '^Koravex$' | head -1)
 sleep 2
 set_interval "$win" 100
 show_tab "$win" 2

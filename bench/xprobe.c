@@ -2,7 +2,8 @@
  *   xprobe wait-map NAME -- CMD [ARGS...]  start CMD, print "<ms> <pid>" once a window named
  *                                          NAME is mapped (ms since just before the exec)
  *   xprobe wait-map NAME                   print "<ms>" once a window named NAME is mapped
- *   xprobe close NAME                      ask the window named NAME to close (WM_DELETE_WINDOW)
+ *   xprobe close NAME                      ask the viewable window named NAME to close
+ *                                          (WM_DELETE_WINDOW)
  *   xprobe viewable NAME                   exit 0 when a window named NAME is viewable
  * Without a window manager the program's windows are children of the root window, so their
  * MapNotify events arrive on the root with SubstructureNotifyMask. */
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
     const char* name = argv[2];
     if (strcmp(argv[1], "viewable") == 0) return findNamed(d, name, 1) ? 0 : 1;
     if (strcmp(argv[1], "close") == 0) {
-        Window w = findNamed(d, name, 0);
+        Window w = findNamed(d, name, 1);
         if (!w) return 1;
         XEvent ev;
         memset(&ev, 0, sizeof ev);
