@@ -40,8 +40,7 @@ cleanup_pids+=("$KORAVEX_PID")
 wait_for 5 test -n "$(tray_icon)" || fail "no tray icon"
 
 note "settings: interval 100 ms typed, the alert on, threshold typed, the low drive ticked"
-show_tab 3
-sleep 0.3
+switch_tab 3
 before=$(bytes_read "$KORAVEX_PID")
 sleep 1
 slow=$(($(bytes_read "$KORAVEX_PID") - before))
@@ -69,31 +68,25 @@ while [ "$SECONDS" -lt "$deadline" ]; do
     # Every tab in turn; each shows something else.
     sums=()
     for tab in 0 1 2 3 4; do
-        show_tab "$tab"
-        sleep 0.4
+        switch_tab "$tab"
+        sleep 0.2
         sums+=("$(window_sum)")
     done
     [ "$(printf '%s\n' "${sums[@]}" | sort -u | wc -l)" -eq 5 ] ||
         fail "round $rounds: the five tabs did not show five different pictures"
 
-    show_tab 1
-    sleep 0.2
+    switch_tab 1
     pick_next_drive
     sleep 0.3
 
-    show_tab 3
-    sleep 0.2
+    switch_tab 3
     set_unit $((rounds % 2 == 1 ? 2 : 1))
     sleep 0.3
     toggle_list_view
-    sleep 0.3
     toggle_list_view
-    sleep 0.3
     if [ "$low_drive" = yes ]; then
         tick_last_drive # off
-        sleep 0.3
         tick_last_drive # on again
-        sleep 0.3
     fi
     toggle_alert
     alert_on=$((1 - alert_on))

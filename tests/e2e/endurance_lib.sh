@@ -16,6 +16,14 @@ page_click() { click_at $((PAGE_X + $1)) $((PAGE_Y + $2)); }
 window_sum() { import -window "$MAIN" rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
 
 show_tab() { click_at "${TAB_X[$1]}" "$TAB_Y"; }
+picture_changed() { [ "$(window_sum)" != "$1" ]; }
+# switch_tab N: shows tab N (another than the one shown) and waits until the window shows it.
+switch_tab() {
+    local before
+    before=$(window_sum)
+    show_tab "$1"
+    wait_for 5 picture_changed "$before" || fail "tab $1 did not show"
+}
 
 # type_into X Y TEXT: a click into the edit box at page coordinates, all of its text
 # selected and replaced by TEXT.
@@ -32,20 +40,25 @@ toggle_alert() { page_click 14 48; }         # CheckBox1's box
 # the top); from a neighbouring position the thumb moves there.
 UNIT_Y=(40 64 88)
 set_unit() { page_click 287 "${UNIT_Y[$1]}"; }
-# ListView1, a double click on an empty corner: large icons <-> report.
+# ListView1, a double click on an empty corner: large icons <-> report. Waits until the
+# settings page (where nothing else moves) shows the other view.
 toggle_list_view() {
+    local before
+    before=$(window_sum)
     xdotool mousemove --window "$MAIN" $((PAGE_X + 250)) $((PAGE_Y + 160)) \
         click --repeat 2 --delay 60 1
+    wait_for 5 picture_changed "$before" || fail "the drive list did not change its view"
 }
 # tick_last_drive: from the large-icon view, over to the report, the first row's caption
 # clicked, the last row's first cell made current (ctrl+End, Home) and its box toggled with
 # the space bar, back to large icons.
 tick_last_drive() {
+    local before
     toggle_list_view
-    sleep 0.3
     page_click 33 108
+    before=$(window_sum)
     xdotool key ctrl+End Home space
-    sleep 0.2
+    wait_for 5 picture_changed "$before" || fail "no tick mark changed"
     toggle_list_view
 }
 # pick_next_drive: opens the drive selector and takes the next drive in it.

@@ -51,8 +51,7 @@ start_koravex
 cleanup_pids+=("$KORAVEX_PID")
 
 note "the alert armed: interval 200 ms, the alert on, the low drive ticked"
-show_tab 3
-sleep 0.3
+switch_tab 3
 set_interval 200
 toggle_alert
 sleep 0.3

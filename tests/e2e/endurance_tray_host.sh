@@ -13,8 +13,7 @@ start_trayer
 cleanup_pids+=("$TRAYER_PID")
 start_koravex
 cleanup_pids+=("$KORAVEX_PID")
-show_tab 3
-sleep 0.3
+switch_tab 3
 set_interval 100
 
 # The icon docked in the running trayer: a window of the program inside trayer's panel.
