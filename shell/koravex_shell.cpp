@@ -46,7 +46,11 @@ void KoravexShell::handleCommand(InstanceCommand command) {
 }
 
 bool KoravexShell::showBalloon(const QString& title, const QString& text) {
-    if (tray_.showWarning(title, text, kBalloonTimeoutMs)) {
+    // A StatusNotifierItem tray hands balloons to the notification service and drops them
+    // without a word where none runs; our own call to that service can tell, so that the
+    // caption says "not" instead of a warning silently lost.
+    if (tray_.kind() != TrayKind::StatusNotifier &&
+        tray_.showWarning(title, text, kBalloonTimeoutMs)) {
         return true;
     }
     return notifications_.showWarning(title, text, kBalloonTimeoutMs);

@@ -78,6 +78,7 @@ class AlertE2ETest : public QObject {
     void statusNotifierHost();
     void xembedTray();
     void neitherCaptionNot();
+    void trayWithoutNotificationServiceCaptionNot();
 
   private:
     // Ticks the low drive, switches the alert on, shortens the interval to 300 ms.
@@ -210,6 +211,14 @@ void AlertE2ETest::neitherCaptionNot() {
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QTest::qWait(400);
     QCOMPARE(shell_->window().windowTitle(), QStringLiteral("Koravex"));  // alert still off
+    armAlert();
+    QTRY_COMPARE_WITH_TIMEOUT(shell_->window().windowTitle(), QStringLiteral("not"), 5000);
+}
+
+// A StatusNotifierItem tray shows balloons through the notification service; without one the
+// warning cannot be shown, and the caption must say so.
+void AlertE2ETest::trayWithoutNotificationServiceCaptionNot() {
+    QCOMPARE(shell_->tray().kind(), TrayKind::StatusNotifier);
     armAlert();
     QTRY_COMPARE_WITH_TIMEOUT(shell_->window().windowTitle(), QStringLiteral("not"), 5000);
 }

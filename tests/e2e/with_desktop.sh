@@ -5,6 +5,7 @@
 #   notifications  only a notification service (the test host)
 #   sni            a StatusNotifierItem host and a notification service (the test host)
 #   xembed         an XEmbed tray (trayer), no notification service
+#   snionly        a StatusNotifierItem host without a notification service
 set -euo pipefail
 kind=$1
 host=$2
@@ -19,6 +20,11 @@ case "$kind" in
         services=(notifications)
         [ "$kind" = sni ] && services+=(watcher)
         "$host" serve "$KORAVEX_TEST_HOST_DIR" "${services[@]}" &
+        cleanup_pids+=($!)
+        wait_for 5 test -e "$KORAVEX_TEST_HOST_DIR/ready" || fail "the test host did not start"
+        ;;
+    snionly)
+        "$host" serve "$KORAVEX_TEST_HOST_DIR" watcher &
         cleanup_pids+=($!)
         wait_for 5 test -e "$KORAVEX_TEST_HOST_DIR/ready" || fail "the test host did not start"
         ;;
