@@ -29,6 +29,7 @@ void setGauge(Gauge* gauge, const GaugeSetting& setting) {
     gauge->setProgress(setting.progress);
 }
 
+constexpr int kTrafficColumns = 7;
 constexpr int kRightColumn = 160;    // left edge of the available amounts
 constexpr int kVolumeNameLeft = 72;  // left edge of the volume name
 
@@ -119,16 +120,31 @@ void TForm1::raiseAlerts(const std::vector<LowSpaceAlert>& alerts) {
 }
 
 void TForm1::rebuildTraffic(const std::vector<TrafficRow>& rows) {
-    // One batch: no repaint while the rows are replaced, one when they are all there.
+    // The rows are written over the previous ones cell by cell; a table whose texts are all
+    // the same is left alone (no work, no repaint).
+    const int count = static_cast<int>(rows.size());
+    const auto cellDiffers = [&](int r, int c) {
+        const QTableWidgetItem* item = lvTraffic->item(r, c);
+        return item == nullptr || item->text() != text(rows[r][c]);
+    };
+    bool changed = lvTraffic->rowCount() != count;
+    for (int r = 0; r < count && !changed; ++r)
+        for (int c = 0; c < kTrafficColumns && !changed; ++c)
+            changed = cellDiffers(r, c);
+    if (!changed)
+        return;
+    // One batch: no repaint while the rows are written, one when they are all there.
     lvTraffic->setUpdatesEnabled(false);
-    lvTraffic->clearContents();
-    lvTraffic->setRowCount(static_cast<int>(rows.size()));
-    int r = 0;
-    for (const TrafficRow& row : rows) {
-        int c = 0;
-        for (const std::string& cell : row)
-            lvTraffic->setItem(r, c++, new QTableWidgetItem(text(cell)));
-        ++r;
+    if (lvTraffic->rowCount() != count)
+        lvTraffic->setRowCount(count);
+    for (int r = 0; r < count; ++r) {
+        for (int c = 0; c < kTrafficColumns; ++c) {
+            const QString cell = text(rows[r][c]);
+            if (QTableWidgetItem* item = lvTraffic->item(r, c))
+                item->setText(cell);  // an equal text changes nothing in the item
+            else
+                lvTraffic->setItem(r, c, new QTableWidgetItem(cell));
+        }
     }
     lvTraffic->setUpdatesEnabled(true);
 }

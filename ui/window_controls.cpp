@@ -20,11 +20,14 @@ QLabel* addLabel(QWidget* parent, const char* name, int left, int top, const QSt
         label->setPalette(palette);
     }
     label->move(left, top);
-    setLabelText(label, text);
+    label->setText(text);
+    label->adjustSize();
     return label;
 }
 
 void setLabelText(QLabel* label, const QString& text) {
+    if (label->text() == text)
+        return;  // an unchanged text is neither rewritten nor measured nor repainted
     label->setText(text);
     label->adjustSize();
 }
