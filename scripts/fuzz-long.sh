@@ -19,18 +19,7 @@ seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60 + 0.5); print (s < 1 ? 1 :
 jobs=${KORAVEX_JOBS:-$(nproc)}
 build=${KORAVEX_FUZZ_BUILD:-build/fuzz}
 
-targets=()
-for src in tests/fuzz/fuzz_*.cpp; do
-    [ -e "$src" ] || continue
-    targets+=("$(basename "$src" .cpp)")
-done
-if [ ${#targets[@]} -eq 0 ]; then
-    echo "No fuzz targets." && exit 0
-fi
-
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKORAVEX_FUZZ=ON -DKORAVEX_BUILD_GUI=OFF -DKORAVEX_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target "${targets[@]}"
+source scripts/fuzz-build.sh
 
 # Figures of a target's libFuzzer logs: executions summed over its runs (final stats), and the
 # highest coverage any run reported (each run starts from the corpus the earlier ones grew).

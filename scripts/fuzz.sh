@@ -8,18 +8,7 @@ seconds=${1:-10}
 jobs=${KORAVEX_JOBS:-$(nproc)}
 build=build/fuzz
 
-targets=()
-for src in tests/fuzz/fuzz_*.cpp; do
-    [ -e "$src" ] || continue
-    targets+=("$(basename "$src" .cpp)")
-done
-if [ ${#targets[@]} -eq 0 ]; then
-    echo "No fuzz targets." && exit 0
-fi
-
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKORAVEX_FUZZ=ON -DKORAVEX_BUILD_GUI=OFF -DKORAVEX_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target "${targets[@]}"
+source scripts/fuzz-build.sh
 
 status=0
 for exe in "$build"/tests/fuzz/fuzz_*; do
