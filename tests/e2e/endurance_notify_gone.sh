@@ -96,8 +96,5 @@ if [ "$KIND" = sni ]; then
 else
     tray_menu Up Return
 fi
-wait_for 10 dead "$KORAVEX_PID" || fail "Close did not end the program"
-rc=0
-wait "$KORAVEX_PID" || rc=$?
-[ "$rc" -eq 0 ] || fail "exit code $rc"
+expect_clean_exit "$KORAVEX_PID"
 echo "PASS"

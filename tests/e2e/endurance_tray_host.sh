@@ -48,8 +48,5 @@ done
 
 note "Close in the menu ends the program with 0"
 tray_menu Up Return
-wait_for 10 dead "$KORAVEX_PID" || fail "Close did not end the program"
-rc=0
-wait "$KORAVEX_PID" || rc=$?
-[ "$rc" -eq 0 ] || fail "exit code $rc"
+expect_clean_exit "$KORAVEX_PID"
 echo "PASS"

@@ -19,6 +19,13 @@ wait_for() {
 
 alive() { kill -0 "$1" 2>/dev/null; }
 dead() { ! kill -0 "$1" 2>/dev/null; }
+# The program (a child of this shell) ends within 10 s after Close, with exit code 0.
+expect_clean_exit() {
+    wait_for 10 dead "$1" || fail "Close did not end the program"
+    local rc=0
+    wait "$1" || rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc"
+}
 
 # The top-level window of the program (class koravex, wider than a tray icon).
 main_window() {
