@@ -14,6 +14,7 @@ const FakeProbes::Drive* FakeProbes::findDrive(std::string_view root) const {
 }
 
 MemoryStatus FakeProbes::memoryStatus() {
+    ++memoryCalls;
     return memory;
 }
 

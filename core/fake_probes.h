@@ -25,6 +25,7 @@ class FakeProbes : public Probes {
     int driveSpaceCalls = 0;
     int volumeCalls = 0;
     int interfaceCalls = 0;
+    int memoryCalls = 0;
 
     MemoryStatus memoryStatus() override;
     std::optional<DriveSpace> driveSpace(std::string_view root) override;

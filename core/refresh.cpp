@@ -95,19 +95,21 @@ std::vector<TrafficRow> trafficRows(Probes& probes, UnitScale unit) {
 
 DisplayModel runRefresh(Probes& probes, const RefreshInputs& inputs) {
     DisplayModel m;
-    const MemoryStatus mem = probes.memoryStatus();
-    writeMemory(m, mem, inputs.unit);
-
-    std::string root;
-    m.label8 = "Диск: ";
-    if (inputs.driveLetter != '\0') {
-        root = std::string{inputs.driveLetter, ':', '\\'};
-        m.label8 += root;
+    if (inputs.figures) {
+        writeMemory(m, probes.memoryStatus(), inputs.unit);
+        std::string root;
+        m.label8 = "Диск: ";
+        if (inputs.driveLetter != '\0') {
+            root = std::string{inputs.driveLetter, ':', '\\'};
+            m.label8 += root;
+        }
+        writeDriveSpace(m, probes.driveSpace(root), inputs.unit);
+        writeVolume(m, probes.volumeInformation(root));
     }
-    writeDriveSpace(m, probes.driveSpace(root), inputs.unit);
-    writeVolume(m, probes.volumeInformation(root));
-    watchDrives(m, probes, inputs);
-    m.traffic = trafficRows(probes, inputs.unit);
+    if (inputs.watch)
+        watchDrives(m, probes, inputs);
+    if (inputs.figures)
+        m.traffic = trafficRows(probes, inputs.unit);
     return m;
 }
 

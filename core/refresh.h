@@ -21,6 +21,12 @@ struct RefreshInputs {
     std::vector<WatchedDrive> drives;
     bool alertOn = false;
     std::string threshold = "100";  // megabytes, as typed
+    // What the refresh reads. The figures (memory, the selected drive, the interface table)
+    // are only worth reading while someone can see them; the watch of the ticked drives runs
+    // whether the window is shown or not. A part left out stays empty in the model (and
+    // `traffic` nullopt, so the table keeps its rows).
+    bool figures = true;
+    bool watch = true;
 };
 
 DisplayModel runRefresh(Probes& probes, const RefreshInputs& inputs);

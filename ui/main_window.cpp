@@ -149,12 +149,6 @@ void TForm1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
 }
 
-void TForm1::showEvent(QShowEvent* event) {
-    if (!event->spontaneous())
-        placeBottomRight();
-    QWidget::showEvent(event);
-}
-
 void TForm1::Details1Click() {
     show();
     placeBottomRight();

@@ -79,6 +79,7 @@ class TForm1 : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;  // FormClose: ignore, hide
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -93,6 +94,8 @@ class TForm1 : public QWidget {
     void placeBottomRight();
     void paintSwatches();
     std::optional<QColor> chooseColor();
+    void writeDisplay(const DisplayModel& model);
+    void refreshFigures();
     void raiseAlerts(const std::vector<LowSpaceAlert>& alerts);
     void rebuildTraffic(const std::vector<TrafficRow>& rows);
     void reportThresholdError(const DisplayModel& model, const std::string& thresholdText);
@@ -104,6 +107,9 @@ class TForm1 : public QWidget {
     QColor dialogColor_ = Qt::black;                // the colour last confirmed in ColorDialog1
     QSize placedFrame_;                             // the outer size the last placement used
     std::optional<std::string> reportedThreshold_;  // bad threshold text already reported
+    // Set while the window is hidden: the refresh then runs only the low-space watch, and
+    // the figures are read and written afresh when the window is shown again.
+    bool figuresHidden_ = false;
 
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;

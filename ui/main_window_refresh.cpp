@@ -1,7 +1,9 @@
 // One refresh: read the settings, run the core, write the results into the window.
 #include <QCheckBox>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QShowEvent>
 #include <QSlider>
 #include <QTableWidget>
 #include <algorithm>
@@ -68,7 +70,8 @@ RefreshInputs TForm1::refreshInputs() const {
 void TForm1::Timer1Timer() {
     Timer1->setEnabled(false);
     try {
-        const RefreshInputs inputs = refreshInputs();
+        RefreshInputs inputs = refreshInputs();
+        inputs.figures = !figuresHidden_;
         const DisplayModel model = runRefresh(probes_, inputs);
         applyModel(model, inputs.threshold);
     } catch (const std::exception& error) {
@@ -79,6 +82,42 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdText) {
+    if (!figuresHidden_)
+        writeDisplay(model);
+    raiseAlerts(model.alerts);
+    // Monitoring goes on after a bad threshold: the countdown starts afresh in any case.
+    Timer1->setEnabled(true);
+    reportThresholdError(model, thresholdText);
+}
+
+void TForm1::refreshFigures() {
+    // The figures only: no alert, no countdown restart, no threshold report.
+    try {
+        RefreshInputs inputs = refreshInputs();
+        inputs.watch = false;
+        writeDisplay(runRefresh(probes_, inputs));
+    } catch (const std::exception& error) {
+        showErrorBox(this, error.what());
+    }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    if (figuresHidden_) {
+        figuresHidden_ = false;
+        refreshFigures();  // before the first paint, so no stale figure is ever seen
+    }
+    if (!event->spontaneous())
+        placeBottomRight();
+    QWidget::showEvent(event);
+}
+
+void TForm1::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous())
+        figuresHidden_ = true;
+    QWidget::hideEvent(event);
+}
+
+void TForm1::writeDisplay(const DisplayModel& model) {
     setGauge(Gauge2, model.gauge2);
     setGauge(Gauge3, model.gauge3);
     setGauge(Gauge4, model.gauge4);
@@ -100,12 +139,8 @@ void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdT
     keepRightOf(Label4, Label5, kRightColumn);
     keepRightOf(Label6, Label7, kRightColumn);
     keepRightOf(Label8, Label12, kVolumeNameLeft);
-    raiseAlerts(model.alerts);
     if (model.traffic)
         rebuildTraffic(*model.traffic);
-    // Monitoring goes on after a bad threshold: the countdown starts afresh in any case.
-    Timer1->setEnabled(true);
-    reportThresholdError(model, thresholdText);
 }
 
 void TForm1::raiseAlerts(const std::vector<LowSpaceAlert>& alerts) {

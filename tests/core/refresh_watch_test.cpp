@@ -145,5 +145,42 @@ TEST(RefreshWatchTest, RowsKeepTheQueryOrderAndTheUnit) {
     EXPECT_EQ((*m.traffic)[1][0], "1");
 }
 
+TEST(RefreshWatchTest, FiguresAndWatchAreReadOnlyWhenAsked) {
+    const struct {
+        bool figures, watch;
+        int memoryCalls, interfaceCalls;
+        bool labels, table, alerts;
+    } cases[] = {
+        {true, true, 1, 1, true, true, true},
+        {false, true, 0, 0, false, false, true},  // hidden window: only the watch
+        {true, false, 1, 1, true, true, false},   // window shown again: only the figures
+        {false, false, 0, 0, false, false, false},
+    };
+    for (const auto& c : cases) {
+        FakeProbes p = watchedMachine();
+        RefreshInputs in = watching("100");
+        in.figures = c.figures;
+        in.watch = c.watch;
+        const DisplayModel m = runRefresh(p, in);
+        SCOPED_TRACE(testing::Message() << c.figures << c.watch);
+        EXPECT_EQ(p.memoryCalls, c.memoryCalls);
+        EXPECT_EQ(p.interfaceCalls, c.interfaceCalls);
+        EXPECT_EQ(!m.label2.empty() && !m.label9.empty() && !m.label11.empty(), c.labels);
+        EXPECT_EQ(m.traffic.has_value(), c.table);
+        EXPECT_EQ(m.alerts.size(), c.alerts ? 2u : 0u);
+        // The selected drive F: is read twice for the figures; the watch reads each ticked
+        // drive's volume and the ready ones' space.
+        EXPECT_EQ(p.driveSpaceCalls, (c.figures ? 1 : 0) + (c.watch ? 3 : 0));
+    }
+    // A bad threshold is found by the watch alone.
+    FakeProbes p = watchedMachine();
+    RefreshInputs in = watching("x");
+    in.figures = false;
+    EXPECT_TRUE(runRefresh(p, in).error);
+    in.watch = false;
+    in.figures = true;
+    EXPECT_FALSE(runRefresh(p, in).error);
+}
+
 }  // namespace
 }  // namespace koravex

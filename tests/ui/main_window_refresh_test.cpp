@@ -68,6 +68,8 @@ class MainWindowRefreshTest : public QObject {
     void trafficTableOneRepaintPerRebuild_data();
     void trafficTableOneRepaintPerRebuild();
     void trafficTableNotPaintedWhileHidden();
+    void hiddenWindowWritesItsFiguresOnShow();
+    void badThresholdReportedOnceAcrossHideAndShow();
     void refreshRestartsCountdown();
     void unexpectedErrorEndsTheRefreshWithABox();
 };
@@ -355,6 +357,69 @@ void MainWindowRefreshTest::trafficTableNotPaintedWhileHidden() {
     QCoreApplication::processEvents();
     QCOMPARE(counter.paints, 0);
     QCOMPARE(table->rowCount(), 2);
+}
+
+void MainWindowRefreshTest::hiddenWindowWritesItsFiguresOnShow() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    tick(f, 2);
+    alertOn(f, QStringLiteral("5000"));
+    w.Timer1Timer();
+    const QString shownMemory = labelText(f, "Label2");
+    auto* table = f.child<QTableWidget>("lvTraffic");
+    auto* timer = f.child<RefreshTimer>("Timer1");
+    w.close();
+    QVERIFY(!w.isVisible());
+    // The machine changes while nobody looks.
+    f.probes.memory.totalPhys *= 2;
+    f.probes.interfaces->pop_back();
+    f.seams.events.clear();
+    const int starts = timer->countdownStarts();
+    const int memoryReads = f.probes.memoryCalls;
+    const int interfaceReads = f.probes.interfaceCalls;
+    w.Timer1Timer();
+    // The watch and the timer go on as ever; the figures are neither read nor written.
+    QCOMPARE(f.seams.events.size(), 2);
+    QCOMPARE(f.seams.events.at(0), QStringLiteral("beep"));
+    QCOMPARE(timer->countdownStarts(), starts + 1);
+    QVERIFY(timer->isActive());
+    QCOMPARE(f.probes.memoryCalls, memoryReads);
+    QCOMPARE(f.probes.interfaceCalls, interfaceReads);
+    QCOMPARE(labelText(f, "Label2"), shownMemory);
+    QCOMPARE(table->rowCount(), 2);
+    // Shown again: the figures are read and written before the first paint, without an
+    // alert and without restarting the countdown.
+    w.Details1Click();
+    QCOMPARE(f.probes.memoryCalls, memoryReads + 1);
+    QVERIFY(labelText(f, "Label2").contains(QStringLiteral("16 777 216")));
+    auto* label2 = f.child<QLabel>("Label2");
+    QCOMPARE(label2->size(), label2->sizeHint());
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(f.seams.events.size(), 2);
+    QCOMPARE(timer->countdownStarts(), starts + 1);
+    // Showing a window already shown reads nothing more; each refresh writes at once again.
+    w.Details1Click();
+    QCOMPARE(f.probes.memoryCalls, memoryReads + 1);
+    f.probes.interfaces->clear();
+    w.Timer1Timer();
+    QCOMPARE(table->rowCount(), 0);
+}
+
+void MainWindowRefreshTest::badThresholdReportedOnceAcrossHideAndShow() {
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    tick(f, 2);
+    alertOn(f, QStringLiteral("12x"));
+    w.Timer1Timer();
+    QCOMPARE(f.seams.boxes.size(), 1);
+    w.close();
+    w.Timer1Timer();
+    w.Details1Click();
+    w.Timer1Timer();
+    // The same bad text stays reported once: the refresh on show does not forget it.
+    QCOMPARE(f.seams.boxes.size(), 1);
 }
 
 void MainWindowRefreshTest::refreshRestartsCountdown() {
