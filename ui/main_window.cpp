@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QColorDialog>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -102,11 +101,6 @@ void TForm1::buildComponents() {
     PopupMenu1->addSeparator()->setObjectName(QStringLiteral("N1"));
     QAction* close = PopupMenu1->addAction(QStringLiteral("Close"), this, &TForm1::Close1Click);
     close->setObjectName(QStringLiteral("Close1"));
-
-    ColorDialog1 = new QColorDialog(this);
-    ColorDialog1->setObjectName(QStringLiteral("ColorDialog1"));
-    // Qt's own dialog, so that the program decides where it opens.
-    ColorDialog1->setOption(QColorDialog::DontUseNativeDialog);
 
     ImageList1 = new ImageList(32, 32, this);
     ImageList1->setObjectName(QStringLiteral("ImageList1"));

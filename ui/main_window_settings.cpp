@@ -61,6 +61,14 @@ void TForm1::paintSwatches() {
 }
 
 std::optional<QColor> TForm1::chooseColor() {
+    if (!ColorDialog1) {
+        // Made at the first choice, not at start: the dialog is dear to build and most
+        // sessions never open it.
+        ColorDialog1 = new QColorDialog(this);
+        ColorDialog1->setObjectName(QStringLiteral("ColorDialog1"));
+        // Qt's own dialog, so that the program decides where it opens.
+        ColorDialog1->setOption(QColorDialog::DontUseNativeDialog);
+    }
     std::optional<QColor> chosen = runColorDialog(*ColorDialog1, this, dialogColor_);
     if (chosen)
         dialogColor_ = *chosen;

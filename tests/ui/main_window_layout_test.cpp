@@ -419,7 +419,8 @@ void MainWindowLayoutTest::components() {
     QVERIFY(actions[0]->font().bold());
     QVERIFY(!actions[1]->font().bold());
 
-    QVERIFY(f.child<QColorDialog>("ColorDialog1"));
+    // The colour dialog is made at the first colour choice, not at start.
+    QVERIFY(!f.child<QColorDialog>("ColorDialog1"));
     auto* images = f.child<ImageList>("ImageList1");
     QVERIFY(images);
     QCOMPARE(images->count(), 3);
