@@ -44,8 +44,16 @@ stop() {
     kill -9 "$1" 2>/dev/null || true
 }
 
-# Starts PROGRAM, waits for its window NAME; echoes "ms pid".
-start_timed() { "$xprobe" wait-map "$2" -- "$1"; }
+# Starts PROGRAM (with an optional argument), waits for its window NAME; echoes "ms pid".
+start_timed() { "$xprobe" wait-map "$2" -- "$1" ${3:+"$3"}; }
+# The programs measured: key, executable, window name, argument.
+program() {
+    case $1 in
+        koravex) echo "$koravex Koravex" ;;
+        baseline) echo "$baseline Baseline" ;;
+        textbase) echo "$baseline Baseline --text" ;;
+    esac
+}
 
 # Window-relative points of the tabs (memory, drives, network, settings, about) and of Edit1,
 # with the fonts the README's commands install. Without a window manager the keyboard follows
@@ -72,12 +80,11 @@ cpu_percent() {  # pid seconds -> percent of one core
 declare -A R
 
 echo "Start-up ($starts starts each)..." >&2
-for prog in koravex baseline; do
-    bin=$koravex name=Koravex
-    [ $prog = baseline ] && bin=$baseline name=Baseline
+for prog in koravex baseline textbase; do
+    read -r bin name arg < <(program $prog)
     times=()
     for ((i = 0; i < starts; i++)); do
-        read -r ms pid < <(start_timed "$bin" "$name")
+        read -r ms pid < <(start_timed "$bin" "$name" "$arg")
         times+=("$ms")
         stop "$pid"
         sleep 0.3
@@ -87,10 +94,9 @@ for prog in koravex baseline; do
 done
 
 echo "Memory and CPU..." >&2
-for prog in koravex baseline; do
-    bin=$koravex name=Koravex
-    [ $prog = baseline ] && bin=$baseline name=Baseline
-    read -r _ pid < <(start_timed "$bin" "$name")
+for prog in koravex baseline textbase; do
+    read -r bin name arg < <(program $prog)
+    read -r _ pid < <(start_timed "$bin" "$name" "$arg")
     win=$(xdotool search --onlyvisible --name "^$name\$" | head -1)
     sleep "$settle"
     R[rss_shown_$prog]=$(rss_kb "$pid")
@@ -101,7 +107,7 @@ for prog in koravex baseline; do
         R[cpu_mem_$prog]=$(cpu_percent "$pid" "$cpu_period")
         show_tab "$win" 2
         R[cpu_net_$prog]=$(cpu_percent "$pid" "$cpu_period")
-    else
+    elif [ $prog = baseline ]; then
         R[cpu_default_$prog]=$(cpu_percent "$pid" "$cpu_period")
         R[cpu_mem_$prog]=${R[cpu_default_$prog]}
         R[cpu_net_$prog]=${R[cpu_default_$prog]}
@@ -109,7 +115,7 @@ for prog in koravex baseline; do
     "$xprobe" close "$name" || true
     sleep "$settle"
     R[rss_hidden_$prog]=$(rss_kb "$pid")
-    R[cpu_hidden_$prog]=$(cpu_percent "$pid" "$cpu_period")
+    [ $prog = textbase ] || R[cpu_hidden_$prog]=$(cpu_percent "$pid" "$cpu_period")
     stop "$pid"
     sleep 0.5
 done
@@ -148,16 +154,16 @@ first_rss=$(printf '%s\n' "${samples[@]}" | head -1 | awk '{print $2}')
 last_rss=$(printf '%s\n' "${samples[@]}" | tail -1 | awk '{print $2}')
 
 cat <<TABLE
-| Figure | Koravex | Baseline | Target |
-|---|---|---|---|
-| Start-up, exec to window mapped, median of $starts (ms) | ${R[start_med_koravex]} | ${R[start_med_baseline]} | at most 1.5 x baseline |
-| Start-up, max of $starts (ms) | ${R[start_max_koravex]} | ${R[start_max_baseline]} | |
-| RSS ${settle} s after start, shown (KiB) | ${R[rss_shown_koravex]} | ${R[rss_shown_baseline]} | at most baseline + 4096 |
-| RSS hidden (KiB) | ${R[rss_hidden_koravex]} | ${R[rss_hidden_baseline]} | at most baseline + 4096 |
-| CPU, 100 ms interval, memory tab shown (% of a core) | ${R[cpu_mem_koravex]} | ${R[cpu_mem_baseline]} | at most 1 |
-| CPU, 100 ms interval, network tab shown | ${R[cpu_net_koravex]} | ${R[cpu_net_baseline]} | at most 1 |
-| CPU, 100 ms interval, hidden | ${R[cpu_hidden_koravex]} | ${R[cpu_hidden_baseline]} | at most 0.2 |
-| CPU, default 5000 ms interval, shown | ${R[cpu_default_koravex]} | ${R[cpu_default_baseline]} | idle |
-| Hand-over, second start to window shown, median of $starts (ms) | ${R[handover]} | | under 100 |
-| RSS growth over ${growth_period} s at 100 ms (KiB: first, last, slope per minute) | ${first_rss} -> ${last_rss}, ${slope}/min | | under 1024 in all |
+| Figure | Koravex | Baseline | Baseline with text | Target |
+|---|---|---|---|---|
+| Start-up, exec to window mapped, median of $starts (ms) | ${R[start_med_koravex]} | ${R[start_med_baseline]} | ${R[start_med_textbase]} | at most 1.5 x baseline |
+| Start-up, max of $starts (ms) | ${R[start_max_koravex]} | ${R[start_max_baseline]} | ${R[start_max_textbase]} | |
+| RSS ${settle} s after start, shown (KiB) | ${R[rss_shown_koravex]} | ${R[rss_shown_baseline]} | ${R[rss_shown_textbase]} | at most baseline + 4096 |
+| RSS hidden (KiB) | ${R[rss_hidden_koravex]} | ${R[rss_hidden_baseline]} | ${R[rss_hidden_textbase]} | at most baseline + 4096 |
+| CPU, 100 ms interval, memory tab shown (% of a core) | ${R[cpu_mem_koravex]} | ${R[cpu_mem_baseline]} | | at most 1 |
+| CPU, 100 ms interval, network tab shown | ${R[cpu_net_koravex]} | ${R[cpu_net_baseline]} | | at most 1 |
+| CPU, 100 ms interval, hidden | ${R[cpu_hidden_koravex]} | ${R[cpu_hidden_baseline]} | | at most 0.2 |
+| CPU, default 5000 ms interval, shown | ${R[cpu_default_koravex]} | ${R[cpu_default_baseline]} | | idle |
+| Hand-over, second start to window shown, median of $starts (ms) | ${R[handover]} | | | under 100 |
+| RSS growth over ${growth_period} s at 100 ms (KiB: first, last, slope per minute) | ${first_rss} -> ${last_rss}, ${slope}/min | | | under 1024 in all |
 TABLE

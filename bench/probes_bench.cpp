@@ -130,6 +130,22 @@ void BM_FullRefresh(benchmark::State& state) {
 }
 BENCHMARK(BM_FullRefresh);
 
+// The refresh of a hidden window: the low-space watch of the ticked drive C alone.
+void BM_HiddenRefresh(benchmark::State& state) {
+    LinuxProbes probes;
+    koravex::WatchedDrive ticked{std::string("C:\\"), true};
+    const koravex::RefreshInputs inputs{.unit = koravex::UnitScale::Kilobytes,
+                                        .driveLetter = 'C',
+                                        .drives = {ticked},
+                                        .alertOn = true,
+                                        .threshold = std::string("1"),
+                                        .figures = false};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(koravex::runRefresh(probes, inputs));
+    }
+}
+BENCHMARK(BM_HiddenRefresh);
+
 // Its raw lower bound: a pread of /proc/meminfo, one fstatvfs, one RTM_GETSTATS dump
 // received to its end.
 void BM_RawRefreshBound(benchmark::State& state) {
