@@ -4,8 +4,10 @@
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
 
 namespace koravex {
 
@@ -15,20 +17,6 @@ QString instanceSocketName(const QString& base, uid_t uid, int slot) {
         name += QLatin1Char('-') + QString::number(slot);
     }
     return name;
-}
-
-std::optional<uid_t> peerUid(qintptr descriptor) {
-    if (descriptor < 0) {
-        return std::nullopt;
-    }
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) !=
-            0 ||
-        length != sizeof credentials) {
-        return std::nullopt;
-    }
-    return credentials.uid;
 }
 
 QByteArray ownExecutablePath() {
@@ -41,90 +29,218 @@ QByteArray ownExecutablePath() {
     return buffer;
 }
 
+// One accepted connection: greets, reads command lines, and closes on the end of the
+// connection, an error, an over-long line or the end of its lifetime.
+class InstanceServer::Peer : public QObject {
+  public:
+    Peer(UniqueFd descriptor, InstanceServer& server, QByteArray greeting)
+        : QObject(&server),
+          fd_(std::move(descriptor)),
+          reader_(static_cast<qintptr>(fd_.get()), QSocketNotifier::Read),
+          writer_(static_cast<qintptr>(fd_.get()), QSocketNotifier::Write),
+          server_(server),
+          pending_(std::move(greeting)) {
+        writer_.setEnabled(false);
+        connect(&reader_, &QSocketNotifier::activated, this, &Peer::readInput);
+        connect(&writer_, &QSocketNotifier::activated, this, &Peer::writeOutput);
+        lifetime_.setSingleShot(true);
+        connect(&lifetime_, &QTimer::timeout, this, &Peer::close);
+        lifetime_.start(kPeerLifetime);
+        writeOutput();
+    }
+
+    // Closes the connection at once; the object goes later (this may run inside its slots).
+    void close() {
+        if (!fd_.valid()) {
+            return;
+        }
+        reader_.setEnabled(false);
+        writer_.setEnabled(false);
+        lifetime_.stop();
+        fd_.reset();
+        server_.peerClosed();
+        deleteLater();
+    }
+
+  private:
+    void writeOutput() {
+        if (!fd_.valid()) {
+            return;
+        }
+        const qsizetype sent = writeSome(fd_.get(), pending_);
+        if (sent < 0) {
+            close();
+            return;
+        }
+        pending_.remove(0, sent);
+        writer_.setEnabled(!pending_.isEmpty());
+    }
+
+    void readInput() {
+        if (!fd_.valid()) {
+            return;
+        }
+        QByteArray bytes;
+        const ReadStatus status = readAvailable(fd_.get(), bytes);
+        for (const QByteArray& line : lines_.feed(bytes)) {
+            const std::optional<InstanceCommand> command = parseCommand(line);
+            if (command && server_.onCommand) {
+                server_.onCommand(*command);
+            }
+        }
+        if (status != ReadStatus::Open || lines_.overflowed()) {
+            close();
+        }
+    }
+
+    UniqueFd fd_;  // declared first: the notifiers go before the descriptor is closed
+    QSocketNotifier reader_;
+    QSocketNotifier writer_;
+    QTimer lifetime_;
+    InstanceServer& server_;
+    QByteArray pending_;
+    LineBuffer lines_;
+};
+
 InstanceServer::InstanceServer(uid_t allowedUid, QObject* parent)
-    : QObject(parent), allowedUid_(allowedUid) {
-    server_.setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    connect(&server_, &QLocalServer::newConnection, this, &InstanceServer::acceptPending);
-}
+    : QObject(parent), allowedUid_(allowedUid) {}
 
 InstanceServer::~InstanceServer() {
-    // The peers die with the server; their last signals must not reach this half-gone object.
-    const QList<QLocalSocket*> peers = server_.findChildren<QLocalSocket*>();
-    for (QLocalSocket* peer : peers) {
-        peer->disconnect(this);
+    // The peers go first, their descriptors with them; none of them calls back on the way.
+    const QObjectList children = this->children();
+    for (QObject* child : children) {
+        delete dynamic_cast<Peer*>(child);
     }
+    delete acceptNotifier_;
+}
+
+void InstanceServer::fail(InstanceListenError error, int code) {
+    error_ = error;
+    errno_ = code;
 }
 
 bool InstanceServer::listen(const QString& name) {
-    return server_.listen(name);
+    if (listener_.valid()) {
+        fail(InstanceListenError::Other, EISCONN);
+        return false;
+    }
+    const std::optional<AbstractAddress> address = abstractAddress(name);
+    if (!address) {
+        fail(InstanceListenError::BadName, EINVAL);
+        return false;
+    }
+    UniqueFd fd = newStreamSocket();
+    if (!fd.valid()) {
+        fail(InstanceListenError::Other, errno);
+        return false;
+    }
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address->address), address->length) !=
+        0) {
+        const int code = errno;
+        fail(code == EADDRINUSE ? InstanceListenError::AddressInUse : InstanceListenError::Other,
+             code);
+        return false;
+    }
+    if (::listen(fd.get(), 2 * kMaxPeers) != 0) {
+        fail(InstanceListenError::Other, errno);
+        return false;
+    }
+    listener_ = std::move(fd);
+    name_ = name;
+    fail(InstanceListenError::None, 0);
+    acceptNotifier_ =
+        new QSocketNotifier(static_cast<qintptr>(listener_.get()), QSocketNotifier::Read, this);
+    connect(acceptNotifier_, &QSocketNotifier::activated, this, &InstanceServer::acceptPending);
+    return true;
 }
 
 void InstanceServer::acceptPending() {
-    while (QLocalSocket* peer = server_.nextPendingConnection()) {
-        const std::optional<uid_t> uid = peerUid(peer->socketDescriptor());
-        if (!uid || *uid != allowedUid_ || peers_ >= kMaxPeers) {
-            peer->abort();
-            peer->deleteLater();
-            continue;
+    for (;;) {
+        UniqueFd peer(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!peer.valid()) {
+            const int code = errno;
+            if (code == EINTR || code == ECONNABORTED) {
+                continue;
+            }
+            if (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
+                // The connection stays queued; asking again at once would only spin.
+                acceptNotifier_->setEnabled(false);
+                QTimer::singleShot(kAcceptRetry, this,
+                                   [this] { acceptNotifier_->setEnabled(true); });
+            }
+            return;
         }
-        servePeer(peer);
+        const std::optional<uid_t> uid = peerUid(peer.get());
+        if (!uid || *uid != allowedUid_ || peers_ >= kMaxPeers) {
+            continue;  // closed here, unanswered
+        }
+        servePeer(std::move(peer));
     }
 }
 
-void InstanceServer::servePeer(QLocalSocket* peer) {
+void InstanceServer::servePeer(UniqueFd descriptor) {
     ++peers_;
-    auto lines = std::make_shared<LineBuffer>();
-    connect(peer, &QLocalSocket::readyRead, peer, [this, peer, lines] {
-        for (const QByteArray& line : lines->feed(peer->readAll())) {
-            const std::optional<InstanceCommand> command = parseCommand(line);
-            if (command && onCommand) {
-                onCommand(*command);
-            }
-        }
-        if (lines->overflowed()) {
-            peer->abort();
-        }
-    });
-    connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-    connect(peer, &QObject::destroyed, this, [this] { --peers_; });
-    // A peer that stays connected longer than a hand-over needs is dropped.
-    QTimer::singleShot(kPeerLifetime, peer, [peer] { peer->abort(); });
-
-    if (greeting) {
-        peer->write(formatGreeting(greeting()));
-        peer->flush();
-    }
+    new Peer(std::move(descriptor), *this, greeting ? formatGreeting(greeting()) : QByteArray());
 }
 
 namespace {
 
-// Waits in a local event loop (so that work of this thread, a server among it, goes on)
-// for the first complete line or the end of the connection or the deadline.
-std::optional<QByteArray> readFirstLine(QLocalSocket& socket, QDeadlineTimer deadline) {
+// Reads until the first complete line, the end of the connection or the deadline, waiting in
+// a local event loop so that work of this thread (a server among it) goes on meanwhile.
+std::optional<QByteArray> readFirstLine(int fd, QDeadlineTimer deadline) {
     LineBuffer lines;
-    std::optional<QByteArray> first;
-    QEventLoop loop;
-    const auto take = [&] {
-        const QList<QByteArray> got = lines.feed(socket.readAll());
-        if (!got.isEmpty() && !first) {
-            first = got.front();
+    for (;;) {
+        QByteArray bytes;
+        const ReadStatus status = readAvailable(fd, bytes);
+        const QList<QByteArray> got = lines.feed(bytes);
+        if (!got.isEmpty()) {
+            return got.front();
         }
-        if (first || lines.overflowed()) {
-            loop.quit();
+        if (status != ReadStatus::Open || lines.overflowed() ||
+            !waitForSocket(fd, WaitFor::Readable, deadline)) {
+            return std::nullopt;
         }
-    };
-    QObject::connect(&socket, &QLocalSocket::readyRead, &loop, take);
-    QObject::connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-
-    take();
-    if (!first && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()) {
-        timer.start(static_cast<int>(deadline.remainingTime()));
-        loop.exec();
     }
-    return first;
+}
+
+enum class ConnectResult { Connected, Refused, Failed };
+
+// Connects `fd` to `address`. A full backlog is tried again until the deadline.
+ConnectResult connectBefore(int fd, const AbstractAddress& address, QDeadlineTimer deadline) {
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) ==
+            0) {
+            return ConnectResult::Connected;
+        }
+        const int code = errno;
+        if (code == EINTR) {
+            continue;
+        }
+        if (code == ECONNREFUSED || code == ENOENT) {
+            return ConnectResult::Refused;
+        }
+        if (code == EINPROGRESS) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (!waitForSocket(fd, WaitFor::Writable, deadline) ||
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+                return ConnectResult::Failed;
+            }
+            if (error == 0) {
+                return ConnectResult::Connected;
+            }
+            return error == ECONNREFUSED ? ConnectResult::Refused : ConnectResult::Failed;
+        }
+        if (code != EAGAIN || deadline.hasExpired()) {
+            return ConnectResult::Failed;
+        }
+        // The holder's queue is full: let it (perhaps this very thread) take some first.
+        QEventLoop pause;
+        const std::chrono::milliseconds left{deadline.remainingTime()};
+        QTimer::singleShot(std::min(left, std::chrono::milliseconds{10}), &pause,
+                           &QEventLoop::quit);
+        pause.exec();
+    }
 }
 
 }  // namespace
@@ -132,18 +248,23 @@ std::optional<QByteArray> readFirstLine(QLocalSocket& socket, QDeadlineTimer dea
 HandOverResult handOver(const QString& name, const InstanceIdentity& own, uid_t ownUid,
                         std::chrono::milliseconds timeout) {
     const QDeadlineTimer deadline(timeout);
-    QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(name);
-    if (socket.state() != QLocalSocket::ConnectedState &&
-        !socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-        const auto error = socket.error();
-        return error == QLocalSocket::ServerNotFoundError ||
-                       error == QLocalSocket::ConnectionRefusedError
-                   ? HandOverResult::Vanished
-                   : HandOverResult::NoMatch;
+    const std::optional<AbstractAddress> address = abstractAddress(name);
+    if (!address) {
+        return HandOverResult::NoMatch;
     }
-    const std::optional<uid_t> holder = peerUid(socket.socketDescriptor());
+    const UniqueFd socket = newStreamSocket();
+    if (!socket.valid()) {
+        return HandOverResult::NoMatch;
+    }
+    switch (connectBefore(socket.get(), *address, deadline)) {
+        case ConnectResult::Connected:
+            break;
+        case ConnectResult::Refused:
+            return HandOverResult::Vanished;
+        case ConnectResult::Failed:
+            return HandOverResult::NoMatch;
+    }
+    const std::optional<uid_t> holder = peerUid(socket.get());
     if (!holder) {
         return HandOverResult::NoMatch;
     }
@@ -151,7 +272,7 @@ HandOverResult handOver(const QString& name, const InstanceIdentity& own, uid_t 
         return HandOverResult::ForeignOwner;
     }
 
-    const std::optional<QByteArray> line = readFirstLine(socket, deadline);
+    const std::optional<QByteArray> line = readFirstLine(socket.get(), deadline);
     const std::optional<InstanceGreeting> greeting =
         line ? parseGreeting(*line) : std::optional<InstanceGreeting>{};
     if (!greeting || greeting->windowClass != own.windowClass ||
@@ -159,15 +280,13 @@ HandOverResult handOver(const QString& name, const InstanceIdentity& own, uid_t 
         return HandOverResult::NoMatch;
     }
 
+    QByteArray commands;
     if (!greeting->visible) {
-        socket.write(formatCommand(InstanceCommand::Activate));
+        commands += formatCommand(InstanceCommand::Activate);
     }
-    socket.write(formatCommand(InstanceCommand::Raise));
-    socket.flush();
-    if (socket.bytesToWrite() > 0) {
-        socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()));
-    }
-    socket.disconnectFromServer();
+    commands += formatCommand(InstanceCommand::Raise);
+    // The instance answered as ours: this start ends even if the words do not all get through.
+    writeAll(socket.get(), commands, deadline);
     return HandOverResult::HandedOver;
 }
 
@@ -189,7 +308,7 @@ InstanceClaim claimInstance(const QString& base, const InstanceIdentity& own, ui
                 }
                 return {true, std::move(server)};
             }
-            if (server->serverError() != QAbstractSocket::AddressInUseError) {
+            if (server->serverError() != InstanceListenError::AddressInUse) {
                 // No guard can be had; run all the same, as an unusable mutex would allow.
                 return {true, nullptr};
             }

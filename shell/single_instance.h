@@ -7,9 +7,11 @@
 // Abstract names are shared by every user of the machine, so both ends check the uid of the
 // process at the other end (SO_PEERCRED). A name held by a process of another user is passed
 // over for the next slot, so that no other user can keep a user's program from starting.
+//
+// The sockets are plain POSIX ones on the same addresses QLocalServer uses with its
+// abstract-namespace option (see single_instance_socket.h).
 #include <sys/types.h>
 #include <QByteArray>
-#include <QLocalServer>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -18,8 +20,9 @@
 #include <optional>
 
 #include "shell/instance_protocol.h"
+#include "shell/single_instance_socket.h"
 
-class QLocalSocket;
+class QSocketNotifier;
 
 namespace koravex {
 
@@ -30,9 +33,6 @@ inline constexpr std::chrono::milliseconds kHandOverTimeout{1000};
 // "<base>-<uid>" for slot 0, "<base>-<uid>-<slot>" after it.
 QString instanceSocketName(const QString& base, uid_t uid, int slot);
 
-// The uid of the process at the other end of a connected Unix socket.
-std::optional<uid_t> peerUid(qintptr descriptor);
-
 // What a starting process compares with the running instance's greeting, byte for byte.
 struct InstanceIdentity {
     QByteArray windowClass;
@@ -41,6 +41,14 @@ struct InstanceIdentity {
 
 // The executable path of this process as the kernel gives it (/proc/self/exe).
 QByteArray ownExecutablePath();
+
+// Why listen() failed.
+enum class InstanceListenError {
+    None,
+    AddressInUse,  // the name is held (by our instance, another program or another user)
+    BadName,       // empty, or too long for a socket address
+    Other,         // no socket could be made or bound for another reason
+};
 
 // The running instance's end: answers every peer of the allowed uid with the greeting and
 // passes the commands it sends on. Peers of other uids, over-long lines and unknown commands
@@ -51,10 +59,12 @@ class InstanceServer : public QObject {
     explicit InstanceServer(uid_t allowedUid, QObject* parent = nullptr);
     ~InstanceServer() override;
 
-    // True when this process now holds the name.
+    // True when this process now holds the name. A server listens on one name only.
     bool listen(const QString& name);
-    QAbstractSocket::SocketError serverError() const { return server_.serverError(); }
-    QString fullServerName() const { return server_.fullServerName(); }
+    InstanceListenError serverError() const { return error_; }
+    int serverErrno() const { return errno_; }  // the failed call's errno, 0 when none
+    QString fullServerName() const { return name_; }
+    int connectedPeers() const { return peers_; }
 
     std::function<InstanceGreeting()> greeting;
     std::function<void(InstanceCommand)> onCommand;
@@ -62,11 +72,21 @@ class InstanceServer : public QObject {
     static constexpr int kMaxPeers = 8;
     static constexpr std::chrono::milliseconds kPeerLifetime{3000};
 
-  private:
-    void acceptPending();
-    void servePeer(QLocalSocket* peer);
+    // After the process ran out of descriptors, accepting waits this long before it tries again.
+    static constexpr std::chrono::milliseconds kAcceptRetry{200};
 
-    QLocalServer server_;
+  private:
+    class Peer;
+    void acceptPending();
+    void servePeer(UniqueFd descriptor);
+    void peerClosed() { --peers_; }
+    void fail(InstanceListenError error, int code);
+
+    UniqueFd listener_;
+    QSocketNotifier* acceptNotifier_ = nullptr;  // a child of this object
+    QString name_;
+    InstanceListenError error_ = InstanceListenError::None;
+    int errno_ = 0;
     uid_t allowedUid_;
     int peers_ = 0;
 };

@@ -1,5 +1,7 @@
-// The single-instance socket: hand-over, the two comparisons, peer checks, malformed peers,
-// slots held by other users. Both ends run in this process on names of their own.
+// The single-instance socket: hand-over, the two comparisons, peer checks, malformed peers and
+// holders, slots held by other users. Both ends run in this process on names of their own; the
+// plain peers are QLocalSockets, so these also show the server answering Qt's sockets.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -9,6 +11,7 @@
 #include <QTest>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 #include "shell/single_instance.h"
 
@@ -64,6 +67,11 @@ class SingleInstanceTest : public QObject {
     void claimFirstThenSecond();
     void nameFreedWhenHolderGoes();
     void slotSquattedByOtherUser();
+    void listenErrors_data();
+    void listenErrors();
+    void peerGoneBeforeGreeting();
+    void misbehavingHolder_data();
+    void misbehavingHolder();
 };
 
 void SingleInstanceTest::socketNames() {
@@ -308,6 +316,129 @@ void SingleInstanceTest::slotSquattedByOtherUser() {
     QVERIFY(!third.runHere);
     QVERIFY(!third.server);
     QTRY_COMPARE(received, QList<InstanceCommand>{InstanceCommand::Raise});
+}
+
+void SingleInstanceTest::listenErrors_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("holdFirst");
+    QTest::addColumn<int>("error");
+    const QString free = uniqueBase("free-name");
+    QTest::newRow("free name") << free << false << int(InstanceListenError::None);
+    QTest::newRow("held name") << uniqueBase("held") << true
+                               << int(InstanceListenError::AddressInUse);
+    QTest::newRow("empty name") << QString() << false << int(InstanceListenError::BadName);
+    QTest::newRow("longer than an address holds")
+        << QString(200, QLatin1Char('k')) << false << int(InstanceListenError::BadName);
+}
+
+void SingleInstanceTest::listenErrors() {
+    QFETCH(QString, name);
+    QFETCH(bool, holdFirst);
+    QFETCH(int, error);
+    InstanceServer holder(getuid());
+    if (holdFirst) {
+        QVERIFY(holder.listen(name));
+    }
+    InstanceServer server(getuid());
+    QCOMPARE(server.listen(name), error == int(InstanceListenError::None));
+    QCOMPARE(int(server.serverError()), error);
+    QCOMPARE(server.serverErrno() != 0, error != int(InstanceListenError::None));
+    if (error == int(InstanceListenError::None)) {
+        QCOMPARE(server.fullServerName(), name);
+        QVERIFY(!server.listen(name));  // one name per server
+    }
+}
+
+void SingleInstanceTest::peerGoneBeforeGreeting() {
+    // Peers that connect and leave before the server gets to them: writing the greeting must
+    // neither raise SIGPIPE (which would end the program) nor leave them counted.
+    RecordingServer running;
+    const QString name = uniqueBase("gone");
+    QVERIFY(running.server.listen(name));
+    const std::optional<AbstractAddress> address = abstractAddress(name);
+    QVERIFY(address);
+    for (int i = 0; i < 3; ++i) {
+        UniqueFd fd = newStreamSocket();
+        QCOMPARE(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address->address),
+                           address->length),
+                 0);
+    }
+    QTRY_COMPARE(running.server.connectedPeers(), 0);
+    QCOMPARE(handOver(name, {"TForm1", kPath}, getuid(), 1000ms), HandOverResult::HandedOver);
+    QTRY_COMPARE(running.commands,
+                 (QList<InstanceCommand>{InstanceCommand::Activate, InstanceCommand::Raise}));
+}
+
+void SingleInstanceTest::misbehavingHolder_data() {
+    QTest::addColumn<QByteArrayList>("chunks");  // sent by the holder, 40 ms apart
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("heard");
+    const QByteArray greeting = formatGreeting({"TForm1", true, kPath});
+    const int handed = int(HandOverResult::HandedOver);
+    const int noMatch = int(HandOverResult::NoMatch);
+    QTest::newRow("greeting in pieces")
+        << QByteArrayList{greeting.left(5), greeting.mid(5, 9), greeting.mid(14)} << handed
+        << QByteArray("raise\n");
+    QTest::newRow("byte by byte") << [&] {
+        QByteArrayList bytes;
+        for (const char c : greeting.left(30)) {
+            bytes.append(QByteArray(1, c));
+        }
+        bytes.append(greeting.mid(30));
+        return bytes;
+    }() << handed << QByteArray("raise\n");
+    QTest::newRow("closes without a word") << QByteArrayList{} << noMatch << QByteArray();
+    QTest::newRow("half a greeting, then closes")
+        << QByteArrayList{greeting.left(10)} << noMatch << QByteArray();
+    QTest::newRow("not a greeting") << QByteArrayList{"hello there\n"} << noMatch << QByteArray();
+    QTest::newRow("endless line") << QByteArrayList{QByteArray(kMaxProtocolLine + 100, 'i')}
+                                  << noMatch << QByteArray();
+}
+
+void SingleInstanceTest::misbehavingHolder() {
+    QFETCH(QByteArrayList, chunks);
+    QFETCH(int, result);
+    QFETCH(QByteArray, heard);
+
+    // A holder of our own uid written by hand, in a thread of its own, blocking.
+    const QString name = uniqueBase("holder");
+    const std::optional<AbstractAddress> address = abstractAddress(name);
+    QVERIFY(address);
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    QCOMPARE(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address->address),
+                    address->length),
+             0);
+    QCOMPARE(::listen(listener.get(), 4), 0);
+    QByteArray received;
+    std::thread holder([&] {
+        pollfd waiting{listener.get(), POLLIN, 0};
+        if (::poll(&waiting, 1, 5000) != 1) {
+            return;
+        }
+        UniqueFd peer(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        for (const QByteArray& chunk : chunks) {
+            (void)!::send(peer.get(), chunk.constData(), static_cast<size_t>(chunk.size()),
+                          MSG_NOSIGNAL);
+            std::this_thread::sleep_for(40ms);
+        }
+        if (result != int(HandOverResult::HandedOver)) {
+            return;  // closes
+        }
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::recv(peer.get(), buffer, sizeof buffer, 0)) > 0) {
+            received.append(buffer, n);
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const HandOverResult got = handOver(name, {"TForm1", kPath}, getuid(), 3000ms);
+    const qint64 elapsed = clock.elapsed();
+    holder.join();
+    QCOMPARE(int(got), result);
+    QCOMPARE(received, heard);
+    // Every row ends by the holder's doing: the start must not sit out its time-out.
+    QVERIFY2(elapsed < 2500, qPrintable(QString::number(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(SingleInstanceTest)
