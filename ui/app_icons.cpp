@@ -1,10 +1,12 @@
 #include "ui/app_icons.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <algorithm>
 #include <array>
+#include <map>
 
 // The selector's small bitmaps are kept as XPM sources, which are C arrays.
 #include "resources/icons/cdrom.xpm"
@@ -188,12 +190,50 @@ QImage drawApplicationIcon(int size) {
     return image;
 }
 
-QIcon applicationIcon() {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        icon.addPixmap(QPixmap::fromImage(drawApplicationIcon(size)));
+namespace {
+
+// Draws the application icon at the size it is asked for, when it is asked: a tray shows one
+// small size, and drawing all of them at start would cost a few milliseconds for nothing.
+class DrawnIconEngine : public QIconEngine {
+  public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const int side = std::min(rect.width(), rect.height());
+        if (side <= 0)
+            return;
+        const QPixmap drawn = pixmap(QSize(side, side), mode, state);
+        painter->drawPixmap(rect.x() + (rect.width() - side) / 2,
+                            rect.y() + (rect.height() - side) / 2, drawn);
     }
-    return icon;
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        auto found = drawn_.find(side);
+        if (found == drawn_.end())
+            found = drawn_.emplace(side, QPixmap::fromImage(drawApplicationIcon(side))).first;
+        return found->second;
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::max(0, std::min(size.width(), size.height()));
+        return {side, side};
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (int side : kThemeSizes)
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+    QIconEngine* clone() const override { return new DrawnIconEngine(*this); }
+    QString key() const override { return QStringLiteral("KoravexDrawnIcon"); }
+
+  private:
+    static constexpr int kThemeSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+    std::map<int, QPixmap> drawn_;  // the sizes drawn so far
+};
+
+}  // namespace
+
+QIcon applicationIcon() {
+    return QIcon(new DrawnIconEngine);
 }
 
 QPixmap driveListImage(int index) {

@@ -1,6 +1,7 @@
 // The program's pictures: sizes, palettes, transparency, and the icon writer tool.
 #include <QDir>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -92,6 +93,34 @@ class AppIconsTest : public QObject {
         for (int size : {16, 22, 32, 48, 256}) {
             QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
         }
+    }
+
+    // The icon is drawn at the size asked for, the same picture as drawn directly, and kept
+    // once drawn; a copy of the icon (as the tray keeps one) draws the same.
+    void applicationIconDrawnOnDemand_data() {
+        QTest::addColumn<int>("size");
+        for (int size : {16, 22, 24, 37, 256})
+            QTest::newRow(qPrintable(QString::number(size))) << size;
+    }
+    void applicationIconDrawnOnDemand() {
+        QFETCH(int, size);
+        const QIcon icon = applicationIcon();
+        const QPixmap first = icon.pixmap(QSize(size, size));
+        QCOMPARE(first.size(), QSize(size, size));
+        QCOMPARE(first.toImage().convertToFormat(QImage::Format_ARGB32),
+                 drawApplicationIcon(size).convertToFormat(QImage::Format_ARGB32));
+        QCOMPARE(icon.pixmap(QSize(size, size)).cacheKey(), first.cacheKey());
+        const QIcon copy = icon;  // NOLINT(performance-unnecessary-copy-initialization)
+        QCOMPARE(copy.pixmap(QSize(size, size)).toImage(), first.toImage());
+        // Painted into a wider place, it stays square and centred.
+        QImage canvas(size + 10, size, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter p(&canvas);
+        icon.paint(&p, canvas.rect());
+        p.end();
+        QCOMPARE(qAlpha(canvas.pixel(2, size / 2)), 0);
+        QCOMPARE(canvas.pixel(5 + size / 2, size / 2), first.toImage().pixel(size / 2, size / 2));
+        QVERIFY(!icon.isNull());
     }
 
     // 16 x 11, only the 16 classic colours, the key colour in the bottom-left corner, and a
