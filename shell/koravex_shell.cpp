@@ -10,6 +10,18 @@ namespace koravex {
 KoravexShell::KoravexShell(Probes& probes, TrayKind trayKind, QDBusConnection bus,
                            std::function<void()> endEventLoop)
     : tray_(trayKind), notifications_(std::move(bus)), endEventLoop_(std::move(endEventLoop)) {
+    build(probes);
+}
+
+KoravexShell::KoravexShell(Probes& probes, std::function<TrayKind()> detectTrayKind,
+                           QDBusConnection bus, std::function<void()> endEventLoop)
+    : tray_(std::move(detectTrayKind)),
+      notifications_(std::move(bus)),
+      endEventLoop_(std::move(endEventLoop)) {
+    build(probes);
+}
+
+void KoravexShell::build(Probes& probes) {
     window_ = std::make_unique<TForm1>(probes, makeHooks());
     // No event has been handled since the icon was added, so no click can miss the menu.
     tray_.attach(window_->popupMenu(), [this] { window_->Details1Click(); });

@@ -25,6 +25,9 @@ class KoravexShell : public QObject {
     // is what the tray menu's Close finally runs (QCoreApplication::quit in the program).
     KoravexShell(Probes& probes, TrayKind trayKind, QDBusConnection bus,
                  std::function<void()> endEventLoop);
+    // The tray's kind found out when first needed (see TrayIcon).
+    KoravexShell(Probes& probes, std::function<TrayKind()> detectTrayKind, QDBusConnection bus,
+                 std::function<void()> endEventLoop);
     ~KoravexShell() override;
 
     TForm1& window() { return *window_; }
@@ -42,6 +45,7 @@ class KoravexShell : public QObject {
     void quit();
 
   private:
+    void build(Probes& probes);
     WindowHooks makeHooks();
 
     TrayIcon tray_;

@@ -1,6 +1,7 @@
 // The program's start: platform choice, single instance, the window and the event loop.
 #include <unistd.h>
 #include <QApplication>
+#include <QTimer>
 
 #include "shell/koravex_shell.h"
 #include "shell/platform_choice.h"
@@ -30,7 +31,7 @@ int runKoravex() {
     }
 
     std::unique_ptr<Probes> probes = makeProbes();
-    KoravexShell shell(*probes, detectTrayKind(), QDBusConnection::sessionBus(),
+    KoravexShell shell(*probes, &detectTrayKind, QDBusConnection::sessionBus(),
                        [] { QCoreApplication::quit(); });
     if (claim.server) {
         claim.server->greeting = [&shell, executablePath] {
@@ -41,6 +42,9 @@ int runKoravex() {
         };
     }
     shell.window().show();
+    // The tray's kind is asked as soon as the window is up, close to the time Qt chose how to
+    // show the icon.
+    QTimer::singleShot(0, &shell.window(), [&shell] { shell.tray().kind(); });
     QApplication::exec();
     return 0;
 }

@@ -45,6 +45,15 @@ TrayKind detectTrayKind() {
 
 TrayIcon::TrayIcon(TrayKind kind, QObject* parent) : QObject(parent), kind_(kind) {}
 
+TrayIcon::TrayIcon(std::function<TrayKind()> detect, QObject* parent)
+    : QObject(parent), detect_(std::move(detect)) {}
+
+TrayKind TrayIcon::kind() const {
+    if (!kind_)
+        kind_ = detect_ ? detect_() : TrayKind::XEmbed;
+    return *kind_;
+}
+
 TrayIcon::~TrayIcon() {
     remove();
 }
@@ -83,7 +92,7 @@ bool TrayIcon::showWarning(const QString& title, const QString& text, int timeou
 }
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
-    if (trayActionFor(reason, kind_) == TrayAction::ShowWindow && showWindow_) {
+    if (trayActionFor(reason, kind()) == TrayAction::ShowWindow && showWindow_) {
         showWindow_();
     }
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <functional>
+#include <optional>
 
 class QMenu;
 
@@ -28,6 +29,9 @@ class TrayIcon : public QObject {
     Q_OBJECT
   public:
     explicit TrayIcon(TrayKind kind, QObject* parent = nullptr);
+    // The kind found out by `detect` at the first need of it: asking the session bus costs a
+    // few milliseconds that a start should not wait for.
+    explicit TrayIcon(std::function<TrayKind()> detect, QObject* parent = nullptr);
     ~TrayIcon() override;
 
     // Adds the icon once; later calls do nothing. Shown at once; where no tray runs yet Qt
@@ -41,12 +45,13 @@ class TrayIcon : public QObject {
     bool showWarning(const QString& title, const QString& text, int timeoutMs);
 
     QSystemTrayIcon* icon() const { return icon_; }
-    TrayKind kind() const { return kind_; }
+    TrayKind kind() const;
 
   private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
-    TrayKind kind_;
+    mutable std::optional<TrayKind> kind_;
+    std::function<TrayKind()> detect_;
     QPointer<QSystemTrayIcon> icon_;
     bool added_ = false;
     std::function<void()> showWindow_;

@@ -23,6 +23,7 @@ class ShellTest : public QObject {
     void trayActions_data();
     void trayActions();
     void doubleClickOnXEmbedShowsOnce();
+    void trayKindFoundOutOnceWhenNeeded();
     void platformChoice_data();
     void platformChoice();
     void notifyArgumentTypes();
@@ -72,6 +73,28 @@ void ShellTest::doubleClickOnXEmbedShowsOnce() {
         }
         emit tray.icon()->activated(QSystemTrayIcon::Context);
         QCOMPARE(shown, 1);
+    }
+}
+
+void ShellTest::trayKindFoundOutOnceWhenNeeded() {
+    // A StatusNotifierItem host's single click shows the window only once the kind is known
+    // to be that; the bus is asked at the first need and never again.
+    for (const TrayKind kind : {TrayKind::XEmbed, TrayKind::StatusNotifier}) {
+        int asked = 0;
+        TrayIcon tray([&] {
+            ++asked;
+            return kind;
+        });
+        tray.add();
+        int shown = 0;
+        tray.attach(nullptr, [&] { ++shown; });
+        QCOMPARE(asked, 0);
+        emit tray.icon()->activated(QSystemTrayIcon::Trigger);
+        QCOMPARE(asked, 1);
+        QCOMPARE(shown, kind == TrayKind::StatusNotifier ? 1 : 0);
+        QCOMPARE(tray.kind(), kind);
+        emit tray.icon()->activated(QSystemTrayIcon::DoubleClick);
+        QCOMPARE(asked, 1);
     }
 }
 
