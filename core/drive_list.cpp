@@ -21,7 +21,9 @@ int imageFor(DriveType type) {
 
 std::vector<DriveListItem> buildDriveList(Probes& probes) {
     std::vector<DriveListItem> items;
-    for (const std::string& root : probes.driveRoots()) {
+    const std::vector<std::string> roots = probes.driveRoots();
+    probes.beginDriveRound(roots);  // all drives asked together, within one budget
+    for (const std::string& root : roots) {
         DriveListItem item;
         item.image = imageFor(probes.driveType(root));
         item.caption = root;

@@ -41,7 +41,9 @@ std::string bracketedVolumeName(Probes& probes, const std::string& root) {
 
 std::vector<SelectorItem> buildSelectorItems(Probes& probes) {
     std::vector<SelectorItem> items;
-    for (const std::string& root : probes.driveRoots()) {
+    const std::vector<std::string> roots = probes.driveRoots();
+    probes.beginDriveRound(roots);  // all drives asked together, within one budget
+    for (const std::string& root : roots) {
         const char letter = root.empty() ? '\0' : asciiToLower(root[0]);
         if (letter < 'a' || letter > 'z')
             continue;  // not a drive root

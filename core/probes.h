@@ -24,12 +24,14 @@ struct DriveSpace {
     std::int64_t freeToCaller = 0;
     std::int64_t total = 0;
     std::int64_t totalFree = 0;
+    bool operator==(const DriveSpace&) const = default;
 };
 
 struct VolumeInfo {
     std::string name;  // volume label, may be empty
     std::uint32_t serial = 0;
     std::string fileSystem;
+    bool operator==(const VolumeInfo&) const = default;
 };
 
 // Drive type numbers as the drive list and selector know them.
@@ -56,8 +58,8 @@ enum class OperStatus : std::uint32_t {
 struct InterfaceRow {
     std::uint32_t index = 0;
     std::string description;
-    std::uint32_t type = 0;    // IANA interface type: 6 Ethernet, 24 loopback, 71 wireless, ...
-    std::uint64_t speed = 0;   // bits per second, 0 when unknown
+    std::uint32_t type = 0;        // IANA interface type: 6 Ethernet, 24 loopback, 71 wireless, ...
+    std::uint64_t speed = 0;       // bits per second, 0 when unknown
     std::uint32_t operStatus = 0;  // raw number; values outside 0..5 are possible
     std::uint64_t inOctets = 0;
     std::uint64_t outOctets = 0;
@@ -66,8 +68,14 @@ struct InterfaceRow {
 // The platform layer. A root is "X:\" (drive letter, colon, backslash); an empty root is
 // a legal argument (it simply fails unless the platform knows better).
 class Probes {
-public:
+  public:
     virtual ~Probes() = default;
+
+    // The drives the caller is about to ask about (driveSpace, volumeInformation), named all
+    // at once: a backend that answers asynchronously asks them together and counts one time
+    // budget from here, and every query up to the next call gets one answer per drive.
+    // A backend that answers at once needs nothing of it.
+    virtual void beginDriveRound(const std::vector<std::string>& roots) { (void)roots; }
 
     virtual MemoryStatus memoryStatus() = 0;
     // nullopt: the query failed (no medium, vanished, unreachable).

@@ -91,18 +91,33 @@ std::vector<TrafficRow> trafficRows(Probes& probes, UnitScale unit) {
     return rows;  // a failed query empties the table
 }
 
+std::string shownRoot(const RefreshInputs& in) {
+    return in.driveLetter != '\0' ? std::string{in.driveLetter, ':', '\\'} : std::string();
+}
+
+// Every drive this refresh reads, named once, so that they are asked together.
+std::vector<std::string> roundRoots(const RefreshInputs& in) {
+    std::vector<std::string> roots;
+    if (in.figures)
+        roots.push_back(shownRoot(in));
+    if (in.watch) {
+        for (const WatchedDrive& drive : in.drives) {
+            if (drive.ticked)
+                roots.push_back(drive.root);
+        }
+    }
+    return roots;
+}
+
 }  // namespace
 
 DisplayModel runRefresh(Probes& probes, const RefreshInputs& inputs) {
     DisplayModel m;
+    probes.beginDriveRound(roundRoots(inputs));
     if (inputs.figures) {
         writeMemory(m, probes.memoryStatus(), inputs.unit);
-        std::string root;
-        m.label8 = "Диск: ";
-        if (inputs.driveLetter != '\0') {
-            root = std::string{inputs.driveLetter, ':', '\\'};
-            m.label8 += root;
-        }
+        const std::string root = shownRoot(inputs);
+        m.label8 = "Диск: " + root;
         writeDriveSpace(m, probes.driveSpace(root), inputs.unit);
         writeVolume(m, probes.volumeInformation(root));
     }

@@ -1,0 +1,107 @@
+#include "core/drive_answers.h"
+
+#include <utility>
+
+namespace koravex {
+
+DriveAnswers::DriveAnswers(DriveAsker& asker, std::function<Clock::time_point()> now, Limits limits)
+    : asker_(asker), now_(std::move(now)), limits_(limits) {}
+
+std::string DriveAnswers::driveKey(std::string_view root) {
+    std::string key(root);
+    if (key.size() >= 2 && key[1] == ':' && key[0] >= 'a' && key[0] <= 'z')
+        key[0] = static_cast<char>(key[0] - 'a' + 'A');
+    return key;
+}
+
+DriveAnswers::Drive& DriveAnswers::drive(const std::string& key) {
+    auto it = drives_.find(key);
+    if (it == drives_.end())
+        it = drives_.emplace(key, Drive{}).first;
+    return it->second;
+}
+
+void DriveAnswers::ask(const std::string& key, Drive& d) {
+    if (d.question || d.askedInRound == round_)
+        return;  // one question in flight per drive, one question per round
+    d.askedInRound = round_;
+    const std::uint64_t id = nextId_++;
+    d.askFailed = !asker_.ask(id, key);
+    if (d.askFailed)
+        return;
+    d.question = id;
+    d.askedAt = now_();
+    d.abandoned = false;
+    byId_.emplace(id, key);
+}
+
+void DriveAnswers::take(const std::vector<DriveReply>& replies) {
+    for (const DriveReply& reply : replies) {
+        const auto it = byId_.find(reply.id);
+        if (it == byId_.end())
+            continue;  // no such question (a backend's mistake): ignored
+        Drive& d = drive(it->second);
+        byId_.erase(it);
+        if (d.question != reply.id)
+            continue;
+        d.question.reset();
+        if (reply.lost) {
+            d.last.reset();  // nothing known: shown as unreadable until it answers again
+        } else {
+            d.last = reply.answer;
+        }
+    }
+}
+
+void DriveAnswers::collectUntil(Clock::time_point deadline) {
+    const Clock::time_point start = now_();
+    take(asker_.collect(deadline));
+    const Clock::time_point end = now_();
+    if (end > start)
+        waited_ += end - start;
+}
+
+void DriveAnswers::beginRound(const std::vector<std::string>& roots) {
+    ++round_;
+    waited_ = {};
+    deadline_ = now_() + limits_.budget;
+    take(asker_.collect(Clock::time_point::min()));  // what came in between rounds
+    for (const std::string& root : roots) {
+        const std::string key = driveKey(root);
+        ask(key, drive(key));
+    }
+}
+
+std::optional<DriveAnswer> DriveAnswers::answer(std::string_view root) {
+    const std::string key = driveKey(root);
+    Drive& d = drive(key);
+    if (d.settledInRound == round_ && round_ != 0)
+        return d.result;
+    if (round_ == 0)
+        beginRound({});  // asked outside any round: this call is a round of its own
+    ask(key, d);
+    if (d.question && d.askedInRound == round_) {
+        // Asked in this round: wait for it, within what is left of the budget.
+        while (d.question && now_() < deadline_)
+            collectUntil(deadline_);
+    } else if (d.question) {
+        take(asker_.collect(Clock::time_point::min()));  // an older question: look only
+    }
+    d.settledInRound = round_;
+    if (d.askFailed && d.askedInRound == round_ && !d.question) {
+        d.result.reset();
+    } else if (!d.question) {
+        d.result = d.last;
+    } else if (now_() - d.askedAt < limits_.keep) {
+        d.result = d.last;  // still young: what was shown stays
+    } else {
+        d.result.reset();
+        if (!d.abandoned) {
+            d.abandoned = true;
+            asker_.abandon(*d.question);
+        }
+    }
+    return d.result;
+}
+
+}  // namespace koravex
