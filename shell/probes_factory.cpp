@@ -1,19 +1,16 @@
 #include "shell/probes_factory.h"
 
-#if KORAVEX_HAVE_LINUX_PROBES
+#include "core/linux/drive_helper.h"
 #include "core/linux/linux_probes.h"
-#else
-#include "core/fake_probes.h"
-#endif
 
 namespace koravex {
 
+void prepareProbes() {
+    processDriveHelpers();
+}
+
 std::unique_ptr<Probes> makeProbes() {
-#if KORAVEX_HAVE_LINUX_PROBES
     return makeLinuxProbes();
-#else
-    return std::make_unique<FakeProbes>(FakeProbes::sample());
-#endif
 }
 
 }  // namespace koravex

@@ -6,6 +6,10 @@
 
 namespace koravex {
 
+// Starts what the probes need outside the program (the drive helpers' launcher). Call first
+// in main, while the process has one thread; makeProbes() does it otherwise.
+void prepareProbes();
+
 std::unique_ptr<Probes> makeProbes();
 
 }  // namespace koravex

@@ -6,6 +6,7 @@
 #include "shell/koravex_shell.h"
 #include "shell/platform_choice.h"
 #include "shell/probes_factory.h"
+#include "shell/quit_signals.h"
 #include "shell/single_instance.h"
 #include "ui/main_window.h"
 
@@ -41,6 +42,8 @@ int runKoravex() {
             shell.handleCommand(command);
         };
     }
+    // A signal to end ends the program as the tray menu's Close does.
+    QuitSignals quitSignals([&shell] { shell.quit(); });
     shell.window().show();
     // The tray's kind is asked as soon as the window is up, close to the time Qt chose how to
     // show the icon.

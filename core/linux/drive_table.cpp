@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <unordered_map>
 
 namespace koravex {
 namespace {
@@ -111,8 +113,22 @@ std::vector<DriveCandidate> selectDrives(const std::vector<MountEntry>& table,
             root = &e;
         }
     }
+    // Lookups by key and, for RAM disks, by device number: one pass over the table, however
+    // many thousand mounts a container host has.
+    std::unordered_map<std::string, std::size_t> byKey;
+    std::unordered_map<std::uint64_t, std::size_t> ramByDevice;
+    const auto device = [](const DriveCandidate& c) {
+        return (static_cast<std::uint64_t>(c.major) << 32) | c.minor;
+    };
+    const auto add = [&](DriveCandidate c) {
+        byKey.emplace(c.key, drives.size());
+        if (c.kind == DriveKind::Ram) {
+            ramByDevice.emplace(device(c), drives.size());
+        }
+        drives.push_back(std::move(c));
+    };
     if (root != nullptr) {
-        drives.push_back(classify(*root, optical, true));
+        add(classify(*root, optical, true));
     }
     for (const auto& e : table) {
         if (&e == root || e.mountPoint == "/") {
@@ -122,24 +138,27 @@ std::vector<DriveCandidate> selectDrives(const std::vector<MountEntry>& table,
         if (c.key.empty()) {
             continue;
         }
-        auto same = std::find_if(drives.begin(), drives.end(), [&](const DriveCandidate& d) {
-            // A RAM disk mounted twice is one drive too.
-            return d.key == c.key || (c.kind == DriveKind::Ram && d.kind == DriveKind::Ram &&
-                                      d.major == c.major && d.minor == c.minor);
-        });
-        if (same != drives.end()) {
-            same->mountPoints.push_back(e.mountPoint);
+        // The first drive with the same key; a RAM disk mounted twice is one drive too.
+        std::size_t same = drives.size();
+        if (auto it = byKey.find(c.key); it != byKey.end()) {
+            same = it->second;
+        }
+        if (c.kind == DriveKind::Ram) {
+            if (auto it = ramByDevice.find(device(c)); it != ramByDevice.end()) {
+                same = std::min(same, it->second);
+            }
+        }
+        if (same != drives.size()) {
+            drives[same].mountPoints.push_back(e.mountPoint);
         } else {
-            drives.push_back(std::move(c));
+            add(std::move(c));
         }
     }
     for (const auto& o : optical) {
         std::string key = "dev:" + devNumber(o.major, o.minor);
-        bool mounted = std::any_of(drives.begin(), drives.end(),
-                                   [&](const DriveCandidate& d) { return d.key == key; });
-        if (!mounted) {
+        if (!byKey.contains(key)) {
             DriveCandidate c;
-            c.key = key;
+            c.key = std::move(key);
             c.kind = DriveKind::Optical;
             c.major = o.major;
             c.minor = o.minor;

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <limits>
 
+#include "core/budgeted_probes.h"
 #include "core/linux/address_space.h"
+#include "core/linux/drive_helper.h"
 #include "core/linux/interface_reader.h"
 #include "core/linux/meminfo_parse.h"
 #include "core/linux/mountinfo_parse.h"
@@ -25,25 +27,12 @@ char rootLetter(std::string_view root) {
     return c >= 'A' && c <= 'Z' ? c : '\0';
 }
 
-std::optional<std::int64_t> bytes(std::uint64_t count, std::uint64_t unit) {
-    std::uint64_t product = 0;
-    if (__builtin_mul_overflow(count, unit, &product) ||
-        product > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(product);
-}
-
-bool mayStall(const DriveCandidate& c) {
-    return c.kind == DriveKind::Network || c.kind == DriveKind::Fuse || c.fsType == "fuseblk";
-}
-
 }  // namespace
 
-LinuxProbes::LinuxProbes(LinuxRoots roots, SysCalls& calls, std::chrono::milliseconds stallLimit)
+LinuxProbes::LinuxProbes(LinuxRoots roots, SysCalls& calls)
     : roots_(std::move(roots)),
       calls_(calls),
-      guard_(stallLimit),
+      answerer_(calls, roots_),
       meminfoPath_(roots_.proc + "/meminfo"),
       statmPath_(roots_.proc + "/self/statm") {
     pageSize_ = calls_.pageSize();
@@ -152,79 +141,40 @@ void LinuxProbes::rebuildDrives(const std::vector<MountEntry>& table) {
     }
     std::sort(drives_.begin(), drives_.end(),
               [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
-    // Volume details read for mounts that are gone are read again at the next mount.
-    std::erase_if(volumeIds_, [&](const auto& entry) {
-        return std::none_of(drives_.begin(), drives_.end(), [&](const Drive& d) {
-            return d.where.key == entry.first && d.where.mounted &&
-                   d.where.mountId == entry.second.mountId;
-        });
-    });
+    byLetter_.fill(0);
+    for (std::size_t i = 0; i < drives_.size(); ++i)
+        byLetter_[static_cast<std::size_t>(drives_[i].letter - 'A')] = static_cast<int>(i) + 1;
 }
 
-const LinuxProbes::Drive* LinuxProbes::findDrive(std::string_view root) {
+std::optional<LinuxProbes::Drive> LinuxProbes::findDrive(std::string_view root) {
     char letter = rootLetter(root);
     if (letter == '\0') {
-        return nullptr;
+        return std::nullopt;
     }
     refreshMounts();
-    for (const auto& d : drives_) {
-        if (d.letter == letter) {
-            return &d;
-        }
+    const int at = byLetter_[static_cast<std::size_t>(letter - 'A')];
+    if (at == 0) {
+        return std::nullopt;
     }
-    return nullptr;
+    return drives_[static_cast<std::size_t>(at - 1)];
 }
 
-std::optional<struct statvfs> LinuxProbes::statDrive(const Drive& d) {
-    if (!d.where.mounted || d.where.mountPoints.empty()) {
+std::optional<DriveCandidate> LinuxProbes::locate(std::string_view root) {
+    auto d = findDrive(root);
+    if (!d) {
         return std::nullopt;
     }
-    const std::string& path = d.where.mountPoints.front();
-    if (mayStall(d.where)) {
-        return guard_.statvfs(d.where.key, calls_, path);
-    }
-    struct statvfs st {};
-    if (calls_.statvfs(path, st) != 0) {
-        return std::nullopt;
-    }
-    return st;
+    return std::move(d->where);
 }
 
 std::optional<DriveSpace> LinuxProbes::driveSpace(std::string_view root) {
-    const Drive* d = findDrive(root);
-    if (d == nullptr) {
-        return std::nullopt;
-    }
-    auto st = statDrive(*d);
-    if (!st) {
-        return std::nullopt;
-    }
-    std::uint64_t unit = st->f_frsize != 0 ? st->f_frsize : st->f_bsize;
-    auto total = bytes(st->f_blocks, unit);
-    auto free = bytes(st->f_bfree, unit);
-    auto caller = bytes(st->f_bavail, unit);
-    if (!total || !free || !caller) {
-        return std::nullopt;
-    }
-    return DriveSpace{*caller, *total, *free};
+    auto d = findDrive(root);
+    return d ? answerer_.answer(d->where).space : std::nullopt;
 }
 
 std::optional<VolumeInfo> LinuxProbes::volumeInformation(std::string_view root) {
-    const Drive* d = findDrive(root);
-    if (d == nullptr) {
-        return std::nullopt;
-    }
-    auto st = statDrive(*d);
-    if (!st) {
-        return std::nullopt;
-    }
-    const VolumeIds& ids = volumeIds(*d);
-    VolumeInfo v;
-    v.name = volumeNameText(ids.label);
-    auto serial = serialFromUuid(ids.uuid);
-    v.serial = serial ? *serial : static_cast<std::uint32_t>(st->f_fsid & 0xFFFFFFFFu);
-    v.fileSystem = fileSystemName(d->where.fsType);
-    return v;
+    auto d = findDrive(root);
+    return d ? answerer_.answer(d->where).volume : std::nullopt;
 }
 
 std::vector<std::string> LinuxProbes::driveRoots() {
@@ -238,13 +188,13 @@ std::vector<std::string> LinuxProbes::driveRoots() {
 }
 
 DriveType LinuxProbes::driveType(std::string_view root) {
-    const Drive* d = findDrive(root);
-    return d != nullptr ? d->type : DriveType::NoRootDir;
+    auto d = findDrive(root);
+    return d ? d->type : DriveType::NoRootDir;
 }
 
 std::optional<std::string> LinuxProbes::remoteName(std::string_view root) {
-    const Drive* d = findDrive(root);
-    if (d == nullptr || d->where.kind != DriveKind::Network) {
+    auto d = findDrive(root);
+    if (!d || d->where.kind != DriveKind::Network) {
         return std::nullopt;
     }
     return d->where.source;
@@ -274,7 +224,9 @@ char LinuxProbes::currentDirectoryDrive() {
 }
 
 std::unique_ptr<Probes> makeLinuxProbes() {
-    return std::make_unique<LinuxProbes>();
+    auto table = std::make_unique<LinuxProbes>();
+    auto asker = std::make_unique<HelperDriveAsker>(*table, processDriveHelpers());
+    return std::make_unique<BudgetedProbes>(std::move(table), std::move(asker));
 }
 
 }  // namespace koravex

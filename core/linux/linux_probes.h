@@ -1,6 +1,11 @@
 #pragma once
 // The probes of a Linux machine: memory from /proc, drives from the mount table, volume
 // details from udev, /dev/disk or the device itself, interfaces from rtnetlink.
+//
+// LinuxProbes itself answers drive-space and volume queries synchronously, in the calling
+// thread: that is what the helper process does. The program never calls them on its own
+// threads; makeLinuxProbes() gives probes whose drive queries go to the helper.
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -10,8 +15,8 @@
 #include <vector>
 
 #include "core/linux/drive_letters.h"
+#include "core/linux/drive_query.h"
 #include "core/linux/drive_table.h"
-#include "core/linux/stall_guard.h"
 #include "core/linux/sys_calls.h"
 #include "core/probes.h"
 
@@ -19,23 +24,12 @@ namespace koravex {
 
 class InterfaceReader;
 
-// Where the backend finds the kernel's and udev's trees; tests point these at fixtures.
-struct LinuxRoots {
-    std::string proc = "/proc";
-    std::string sys = "/sys";
-    std::string devDisk = "/dev/disk";
-    std::string runUdev = "/run/udev";
-};
-
 class LinuxProbes : public Probes {
   public:
-    // The longest a query on a network or FUSE drive may keep its caller waiting.
-    static constexpr std::chrono::milliseconds kStallLimit{500};
     // Queries this close together share one look at the mount table.
     static constexpr std::chrono::microseconds kMountPollInterval{1000};
 
-    explicit LinuxProbes(LinuxRoots roots = {}, SysCalls& calls = defaultSysCalls(),
-                         std::chrono::milliseconds stallLimit = kStallLimit);
+    explicit LinuxProbes(LinuxRoots roots = {}, SysCalls& calls = defaultSysCalls());
     ~LinuxProbes() override;
     LinuxProbes(const LinuxProbes&) = delete;
     LinuxProbes& operator=(const LinuxProbes&) = delete;
@@ -49,36 +43,33 @@ class LinuxProbes : public Probes {
     std::optional<std::vector<InterfaceRow>> interfaceTable() override;
     char currentDirectoryDrive() override;
 
+    // What the helper needs to answer a question about the drive: nullopt when the root
+    // names no drive. Reads only the mount table (and sysfs when it changed).
+    std::optional<DriveCandidate> locate(std::string_view root);
+    const LinuxRoots& roots() const { return roots_; }
+    SysCalls& calls() { return calls_; }
+
   private:
     struct Drive {
         char letter = '\0';
         DriveCandidate where;
         DriveType type = DriveType::Unknown;
     };
-    // Label and UUID of a mounted volume, read once per mount.
-    struct VolumeIds {
-        unsigned mountId = 0;
-        std::string label;
-        std::string uuid;
-    };
-
     void refreshMounts();
     void rebuildDrives(const std::vector<MountEntry>& table);
     std::vector<OpticalDevice> opticalDevices();
     DriveType typeOf(const DriveCandidate& c);
-    const Drive* findDrive(std::string_view root);
-    std::optional<struct statvfs> statDrive(const Drive& d);
-    const VolumeIds& volumeIds(const Drive& d);
-    VolumeIds readVolumeIds(const Drive& d);
+    // A copy: the table may be rebuilt by the next query.
+    std::optional<Drive> findDrive(std::string_view root);
     std::optional<std::string> readKept(int& fd, const std::string& path, char* buf,
                                         std::size_t size);
 
     LinuxRoots roots_;
     SysCalls& calls_;
-    StallGuard guard_;
+    DriveQueryAnswerer answerer_;
     DriveLetters letters_;
-    std::vector<Drive> drives_;  // present drives, by letter
-    std::map<std::string, VolumeIds> volumeIds_;
+    std::vector<Drive> drives_;       // present drives, by letter
+    std::array<int, 26> byLetter_{};  // index into drives_ + 1, 0 for none
     int mountsFd_ = -1;
     bool mountsPollable_ = false;
     bool mountsRead_ = false;
@@ -92,7 +83,8 @@ class LinuxProbes : public Probes {
     std::unique_ptr<InterfaceReader> interfaces_;
 };
 
-// The probes of the running machine.
+// The probes of the running machine: drive space and volumes are asked of the helper
+// process (drive_helper.h), within one time budget per round (DriveAnswers).
 std::unique_ptr<Probes> makeLinuxProbes();
 
 }  // namespace koravex

@@ -2,6 +2,7 @@
 // UUID of a volume from udev's database, the /dev/disk links or the device itself.
 #include <algorithm>
 
+#include "core/linux/drive_query.h"
 #include "core/linux/linux_probes.h"
 #include "core/linux/volume_parse.h"
 
@@ -90,16 +91,7 @@ DriveType LinuxProbes::typeOf(const DriveCandidate& c) {
     return removable && firstLine(*removable) == "1" ? DriveType::Removable : DriveType::Fixed;
 }
 
-const LinuxProbes::VolumeIds& LinuxProbes::volumeIds(const Drive& d) {
-    auto it = volumeIds_.find(d.where.key);
-    if (it == volumeIds_.end() || it->second.mountId != d.where.mountId) {
-        it = volumeIds_.insert_or_assign(d.where.key, readVolumeIds(d)).first;
-    }
-    return it->second;
-}
-
-LinuxProbes::VolumeIds LinuxProbes::readVolumeIds(const Drive& d) {
-    const DriveCandidate& c = d.where;
+VolumeIds readVolumeIds(SysCalls& calls, const LinuxRoots& roots, const DriveCandidate& c) {
     VolumeIds ids;
     ids.mountId = c.mountId;
     if (c.kind != DriveKind::Block && c.kind != DriveKind::Optical) {
@@ -109,19 +101,19 @@ LinuxProbes::VolumeIds LinuxProbes::readVolumeIds(const Drive& d) {
     std::optional<std::pair<unsigned, unsigned>> dev;
     if (c.major != 0) {
         dev = std::pair{c.major, c.minor};
-    } else if (auto text = calls_.readFile(
-                   roots_.sys + "/class/block/" + std::string(baseName(c.source)) + "/dev", 64)) {
+    } else if (auto text = calls.readFile(
+                   roots.sys + "/class/block/" + std::string(baseName(c.source)) + "/dev", 64)) {
         dev = parseDevNumber(*text);
     }
     std::string kernelName(baseName(c.source));
     if (dev) {
         if (auto link =
-                calls_.readLink(roots_.sys + "/dev/block/" + devNumber(dev->first, dev->second))) {
+                calls.readLink(roots.sys + "/dev/block/" + devNumber(dev->first, dev->second))) {
             kernelName = std::string(baseName(*link));
         }
         // 1. udev's database, where udev runs.
-        if (auto data = calls_.readFile(
-                roots_.runUdev + "/data/b" + devNumber(dev->first, dev->second), 1 << 16)) {
+        if (auto data = calls.readFile(
+                roots.runUdev + "/data/b" + devNumber(dev->first, dev->second), 1 << 16)) {
             UdevVolume u = parseUdevData(*data);
             ids.label = u.label.value_or("");
             ids.uuid = u.uuid.value_or("");
@@ -131,21 +123,21 @@ LinuxProbes::VolumeIds LinuxProbes::readVolumeIds(const Drive& d) {
     // 2. The /dev/disk links, named by label and by UUID, pointing at the device.
     auto sourceName = baseName(c.source);
     auto linkFor = [&](const std::string& dir) -> std::optional<std::string> {
-        auto links = calls_.listDir(dir);
+        auto links = calls.listDir(dir);
         if (!links) {
             return std::nullopt;
         }
         std::sort(links->begin(), links->end());
         for (const auto& name : *links) {
-            auto target = calls_.readLink(dir + "/" + name);
+            auto target = calls.readLink(dir + "/" + name);
             if (target && (baseName(*target) == sourceName || baseName(*target) == kernelName)) {
                 return decodeHexEscapes(name);
             }
         }
         return std::string();
     };
-    auto label = linkFor(roots_.devDisk + "/by-label");
-    auto uuid = linkFor(roots_.devDisk + "/by-uuid");
+    auto label = linkFor(roots.devDisk + "/by-label");
+    auto uuid = linkFor(roots.devDisk + "/by-uuid");
     if (label || uuid) {
         ids.label = label.value_or("");
         ids.uuid = uuid.value_or("");
@@ -161,7 +153,7 @@ LinuxProbes::VolumeIds LinuxProbes::readVolumeIds(const Drive& d) {
         paths.push_back("/dev/" + kernelName);
     }
     for (const auto& path : paths) {
-        if (auto probed = calls_.probeDevice(path)) {
+        if (auto probed = calls.probeDevice(path)) {
             ids.label = probed->label;
             ids.uuid = probed->uuid;
             break;

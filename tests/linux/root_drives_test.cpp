@@ -1,5 +1,5 @@
-// Real filesystems as drives: loop-mounted ext4 and vfat images with labels, and a FUSE
-// filesystem whose statfs never answers. Needs root (loop devices, mount, /dev/fuse).
+// Real filesystems as drives: loop-mounted ext4 and vfat images with labels. Needs root
+// (loop devices, mount). Slow and stuck FUSE drives are in fuse_drives_test.cpp.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -44,17 +44,6 @@ bool kernelHas(const std::string& fsType) {
     std::string line;
     while (std::getline(in, line)) {
         if (line.ends_with("\t" + fsType)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool mounted(const std::string& point) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.find(" " + point + " ") != std::string::npos) {
             return true;
         }
     }
@@ -184,54 +173,6 @@ TEST_F(RootDrivesTest, LoopImagesGetLettersTypesLabelsAndSerials) {
         EXPECT_TRUE(probes.driveSpace(root));
         ASSERT_TRUE(unmount(elsewhere));
     }
-}
-
-TEST_F(RootDrivesTest, StuckFuseDriveGivesUpWithinTheBound) {
-    if (!fs::exists("/dev/fuse")) {
-        GTEST_SKIP() << "no /dev/fuse on this machine";
-    }
-    LinuxProbes probes;
-    auto before = probes.driveRoots();
-    std::string point = dir_ + "/stuck";
-    fs::create_directories(point);
-    pid_t daemon = ::fork();
-    if (daemon == 0) {
-        ::execl(KORAVEX_STUCK_FUSE, KORAVEX_STUCK_FUSE, "-f", "-s", point.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ASSERT_GT(daemon, 0);
-    mounts_.push_back(point);
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() {
-            ::kill(pid, SIGKILL);  // aborts the connection: stuck calls return at once
-            ::waitpid(pid, nullptr, 0);
-        }
-    } reaper{daemon};
-    for (int i = 0; i < 500 && !mounted(point); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(mounted(point)) << "the FUSE filesystem did not mount";
-
-    auto fresh = added(before, probes.driveRoots());
-    ASSERT_EQ(fresh.size(), 1u);
-    const std::string root = fresh.front();
-    EXPECT_EQ(probes.driveType(root), DriveType::Fixed);
-
-    using Clock = std::chrono::steady_clock;
-    auto start = Clock::now();
-    EXPECT_FALSE(probes.driveSpace(root));
-    auto first = Clock::now() - start;
-    start = Clock::now();
-    EXPECT_FALSE(probes.volumeInformation(root));
-    EXPECT_FALSE(probes.driveSpace(root));
-    auto again = Clock::now() - start;
-    // The bound is 500 ms; the slack covers a loaded two-core machine, not a hang.
-    EXPECT_GE(first, std::chrono::milliseconds(450));
-    EXPECT_LT(first, std::chrono::milliseconds(1500));
-    EXPECT_LT(again, std::chrono::milliseconds(200));  // still stuck: fails at once
-    EXPECT_TRUE(probes.driveSpace("C:\\"));
 }
 
 }  // namespace

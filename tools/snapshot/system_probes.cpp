@@ -1,9 +1,16 @@
 #include "tools/snapshot/system_probes.h"
 
+#include "core/linux/drive_helper.h"
 #include "core/linux/linux_probes.h"
 
 namespace koravex {
 
-std::unique_ptr<Probes> makeSystemProbes() { return makeLinuxProbes(); }
+void prepareSystemProbes() {
+    processDriveHelpers();
+}
+
+std::unique_ptr<Probes> makeSystemProbes() {
+    return makeLinuxProbes();
+}
 
 }  // namespace koravex

@@ -6,6 +6,9 @@
 
 namespace koravex {
 
+// Starts the drive helpers' launcher: first in main, while the process has one thread.
+void prepareSystemProbes();
+
 std::unique_ptr<Probes> makeSystemProbes();
 
 }  // namespace koravex
