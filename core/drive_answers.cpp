@@ -75,10 +75,13 @@ void DriveAnswers::beginRound(const std::vector<std::string>& roots) {
 std::optional<DriveAnswer> DriveAnswers::answer(std::string_view root) {
     const std::string key = driveKey(root);
     Drive& d = drive(key);
-    if (d.settledInRound == round_ && round_ != 0)
+    // A caller that names no rounds (or stopped naming them) still gets fresh answers: a
+    // query long after its round's budget ran out starts a round of its own.
+    if (round_ == 0 || now_() >= deadline_ + limits_.budget) {
+        beginRound({});
+    } else if (d.settledInRound == round_) {
         return d.result;
-    if (round_ == 0)
-        beginRound({});  // asked outside any round: this call is a round of its own
+    }
     ask(key, d);
     if (d.question && d.askedInRound == round_) {
         // Asked in this round: wait for it, within what is left of the budget.

@@ -43,7 +43,8 @@ class DriveAnswers {
     void beginRound(const std::vector<std::string>& roots);
     // The round's answer for the drive; nullopt when it has none (the question failed to
     // go out, is too old, or the drive never answered yet). A drive not named when the
-    // round began is asked now, within what is left of the budget.
+    // round began is asked now, within what is left of the budget. A query made twice the
+    // budget after the round began starts a new round.
     std::optional<DriveAnswer> answer(std::string_view root);
 
     // How long this round has waited so far.

@@ -143,6 +143,18 @@ TEST(DriveAnswersTest, OneQuestionPerDrivePerRound) {
     EXPECT_EQ(r.asker.asks, 2);
 }
 
+TEST(DriveAnswersTest, CallerNamingNoRoundsStillGetsFreshAnswers) {
+    Rounds r;
+    r.asker.drives["C:\\"] = {readable(5), 0ms};
+    EXPECT_EQ(r.answers.answer("C:\\"), readable(5));
+    r.asker.drives["C:\\"].answer = readable(6);
+    r.clock.advance(1ms);
+    EXPECT_EQ(r.answers.answer("C:\\"), readable(5));  // the same round
+    r.clock.advance(300ms);
+    EXPECT_EQ(r.answers.answer("C:\\"), readable(6));
+    EXPECT_EQ(r.asker.asks, 2);
+}
+
 TEST(DriveAnswersTest, QuestionsThatCannotGoOutOrAreLost) {
     const struct {
         const char* name;

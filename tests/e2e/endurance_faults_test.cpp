@@ -80,6 +80,9 @@ class CountingProbes : public Probes {
         ++refreshes;
         return real_.memoryStatus();
     }
+    void beginDriveRound(const std::vector<std::string>& roots) override {
+        real_.beginDriveRound(roots);
+    }
     std::optional<DriveSpace> driveSpace(std::string_view root) override {
         return real_.driveSpace(root);
     }
@@ -420,6 +423,12 @@ void EnduranceFaultsTest::driveFaults() {
     };
     QVERIFY2(run(filled(faultCommand)), qPrintable(filled(faultCommand)));
     waitRefreshes(2);  // one refresh may have been under way
+    if (Kind(kind) == Kind::Fuse) {
+        // A drive that stops answering keeps its figures while its question is young, and
+        // reads as unreadable once it is 2 s old.
+        QTRY_COMPARE_WITH_TIMEOUT(label("Label9"), kCannot, 10000);
+        waitRefreshes(1);
+    }
     for (const char* name : {"Label9", "Label10", "Label11", "Label12", "Label13"})
         QCOMPARE(label(name), kCannot);
     QCOMPARE(window_->findChild<Gauge*>(QStringLiteral("Gauge1"))->maxValue(), 0);  // empty pie
