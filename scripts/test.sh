@@ -9,6 +9,9 @@ jobs=$(nproc)
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/koravex-rt.XXXXXX)}
 chmod 700 "$XDG_RUNTIME_DIR"
 
+echo "== Layers =="
+bash scripts/check-layers.sh
+
 echo "== Release build (warnings are errors) =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORAVEX_WERROR=ON >/dev/null
 cmake --build build/release -j"$jobs"
