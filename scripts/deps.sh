@@ -3,7 +3,7 @@
 # only those that are missing. Usage: scripts/deps.sh build|test
 set -euo pipefail
 
-build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-dejavu-core fonts-dejavu-extra libblkid-dev
+build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra libblkid-dev
             xvfb xauth dbus trayer x11-utils imagemagick)
 test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool iproute2
            dosfstools e2fsprogs fuse3 libfuse3-dev procps util-linux conky-cli

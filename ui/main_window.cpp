@@ -17,6 +17,7 @@
 #include "ui/drive_list_view.h"
 #include "ui/gauge.h"
 #include "ui/refresh_timer.h"
+#include "ui/taskbar_hints.h"
 #include "ui/window_controls.h"
 
 namespace koravex {
@@ -143,7 +144,21 @@ void TForm1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
 }
 
+void TForm1::setVisible(bool visible) {
+    if (visible && !isVisible())
+        askNoTaskbarEntry(this);
+    QWidget::setVisible(visible);
+}
+
 void TForm1::Details1Click() {
+    // A window the window manager minimized is still shown as far as Qt knows: show() alone
+    // would leave it iconic. Clearing the state maps it again (for a hidden window too, so the
+    // task-bar hints go first).
+    if (windowState() & Qt::WindowMinimized) {
+        if (!isVisible())
+            askNoTaskbarEntry(this);
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
     show();
     placeBottomRight();
     raise();

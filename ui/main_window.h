@@ -61,10 +61,11 @@ class TForm1 : public QWidget {
     void applyModel(const DisplayModel& model, const std::string& thresholdText);
 
   public slots:
-    void Details1Click();  // show, raise, activate, back to the bottom-right corner
-    void Hide1Click();     // close() -> FormClose
-    void Close1Click();    // hooks.quit()
-    void Timer1Timer();    // one refresh
+    // Show, un-minimize, raise, activate, back to the bottom-right corner.
+    void Details1Click();
+    void Hide1Click();   // close() -> FormClose
+    void Close1Click();  // hooks.quit()
+    void Timer1Timer();  // one refresh
 
     void Edit1Change();
     void CheckBox1Click();
@@ -75,6 +76,9 @@ class TForm1 : public QWidget {
     void Label24MouseEnter();
     void Label24MouseLeave();
     void Label24Click();
+
+    // Before every mapping the window asks for no task-bar and no pager entry.
+    void setVisible(bool visible) override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;  // FormClose: ignore, hide
