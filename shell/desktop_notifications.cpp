@@ -1,8 +1,8 @@
 #include "shell/desktop_notifications.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -10,6 +10,14 @@ namespace koravex {
 
 namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
+
+QDBusMessage busCall(const QDBusConnection& bus, const QString& method, const QVariantList& args) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), method);
+    call.setArguments(args);
+    return bus.call(call, QDBus::Block, DesktopNotifications::kBusQueryTimeoutMs);
+}
 }  // namespace
 
 QVariantList notifyArguments(const QString& title, const QString& text, uint replacesId,
@@ -26,26 +34,55 @@ QVariantList notifyArguments(const QString& title, const QString& text, uint rep
             timeoutMs};
 }
 
-DesktopNotifications::DesktopNotifications(QDBusConnection bus) : bus_(std::move(bus)) {}
+DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)) {}
+
+bool DesktopNotifications::available() const {
+    if (!bus_.isConnected())
+        return false;
+    const QDBusMessage owner = busCall(bus_, QStringLiteral("NameHasOwner"), {kService});
+    if (owner.type() == QDBusMessage::ReplyMessage && !owner.arguments().isEmpty() &&
+        owner.arguments().front().toBool())
+        return true;
+    const QDBusMessage names = busCall(bus_, QStringLiteral("ListActivatableNames"), {});
+    return names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty() &&
+           names.arguments().front().toStringList().contains(kService);
+}
 
 bool DesktopNotifications::showWarning(const QString& title, const QString& text, int timeoutMs) {
-    if (!bus_.isConnected()) {
+    if (!bus_.isConnected())
         return false;
+    if (pending_) {
+        waiting_ = Warning{title, text, timeoutMs};
+        return true;
     }
-    const QDBusReply<bool> registered = bus_.interface()->isServiceRegistered(kService);
-    if (!registered.isValid() || !registered.value()) {
-        return false;
-    }
+    send(Warning{title, text, timeoutMs});
+    return true;
+}
+
+void DesktopNotifications::send(const Warning& warning) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/Notifications"),
                                        kService, QStringLiteral("Notify"));
-    call.setArguments(notifyArguments(title, text, lastId_, timeoutMs));
-    const QDBusReply<uint> reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);
-    if (!reply.isValid()) {
-        return false;
-    }
-    lastId_ = reply.value();
-    return true;
+    call.setArguments(notifyArguments(warning.title, warning.text, lastId_, warning.timeoutMs));
+    pending_ = true;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, warning](QDBusPendingCallWatcher* done) {
+                done->deleteLater();
+                pending_ = false;
+                const QDBusPendingReply<uint> reply = *done;
+                if (reply.isValid()) {
+                    lastId_ = reply.value();
+                } else if (onFailed) {
+                    onFailed(warning.title, warning.text);
+                }
+                if (waiting_) {
+                    const Warning next = *waiting_;
+                    waiting_.reset();
+                    send(next);
+                }
+            });
 }
 
 }  // namespace koravex

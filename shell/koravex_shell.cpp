@@ -22,6 +22,9 @@ KoravexShell::KoravexShell(Probes& probes, std::function<TrayKind()> detectTrayK
 }
 
 void KoravexShell::build(Probes& probes) {
+    notifications_.onFailed = [this](const QString& title, const QString& text) {
+        deliveryFailed(title, text);
+    };
     window_ = std::make_unique<TForm1>(probes, makeHooks());
     // No event has been handled since the icon was added, so no click can miss the menu.
     tray_.attach(window_->popupMenu(), [this] { window_->Details1Click(); });
@@ -41,8 +44,10 @@ WindowHooks KoravexShell::makeHooks() {
 
 InstanceGreeting KoravexShell::greeting(const QByteArray& executablePath) const {
     const QString className = QString::fromLatin1(window_->metaObject()->className());
-    return {className.section(QStringLiteral("::"), -1).toUtf8(), window_->isVisible(),
-            executablePath};
+    // A minimized window is not on the screen: a second start has it shown (restored), not
+    // merely raised.
+    const bool onScreen = window_->isVisible() && !(window_->windowState() & Qt::WindowMinimized);
+    return {className.section(QStringLiteral("::"), -1).toUtf8(), onScreen, executablePath};
 }
 
 void KoravexShell::handleCommand(InstanceCommand command) {
@@ -58,14 +63,27 @@ void KoravexShell::handleCommand(InstanceCommand command) {
 }
 
 bool KoravexShell::showBalloon(const QString& title, const QString& text) {
-    // A StatusNotifierItem tray hands balloons to the notification service and drops them
-    // without a word where none runs; our own call to that service can tell, so that the
-    // caption says "not" instead of a warning silently lost.
+    // The desktop's notification service shows warnings where its user looks for them, beside
+    // the other programs' ones, and never over a menu or the window; an XEmbed tray's own
+    // balloon is only for desktops without one. A service the bus would start counts: the
+    // call starts it.
+    if (notifications_.available()) {
+        return notifications_.showWarning(title, text, kBalloonTimeoutMs);
+    }
+    // A StatusNotifierItem tray hands balloons to that same service and drops them without
+    // a word where there is none: the caption says "not" instead.
+    return tray_.kind() != TrayKind::StatusNotifier &&
+           tray_.showWarning(title, text, kBalloonTimeoutMs);
+}
+
+void KoravexShell::deliveryFailed(const QString& title, const QString& text) {
+    // The service refused the warning or never answered: the tray's own balloon shows it
+    // where it can, else the caption says that it was not shown.
     if (tray_.kind() != TrayKind::StatusNotifier &&
         tray_.showWarning(title, text, kBalloonTimeoutMs)) {
-        return true;
+        return;
     }
-    return notifications_.showWarning(title, text, kBalloonTimeoutMs);
+    window_->setWindowTitle(QStringLiteral("not"));
 }
 
 void KoravexShell::quit() {

@@ -38,15 +38,18 @@ class KoravexShell : public QObject {
     // "activate" runs the show operation; "raise" brings the window to the front.
     void handleCommand(InstanceCommand command);
 
-    // The low-space balloon: on the tray icon when a tray shows it, else through the
-    // notification service; false when neither could show it.
+    // The low-space balloon: through the notification service where one runs or can be
+    // started, else on the tray icon; false when neither can show it. A call to the service
+    // that fails later shows the balloon on the tray instead, or the caption "not".
     bool showBalloon(const QString& title, const QString& text);
+    DesktopNotifications& notifications() { return notifications_; }
     // The tray menu's Close: remove the icon, end the event loop.
     void quit();
 
   private:
     void build(Probes& probes);
     WindowHooks makeHooks();
+    void deliveryFailed(const QString& title, const QString& text);
 
     TrayIcon tray_;
     DesktopNotifications notifications_;

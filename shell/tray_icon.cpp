@@ -1,10 +1,12 @@
 #include "shell/tray_icon.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QMenu>
+#include <QTimer>
 
 #include "ui/app_icons.h"
 
@@ -74,6 +76,15 @@ void TrayIcon::attach(QMenu* menu, std::function<void()> showWindow) {
     if (icon_) {
         icon_->setContextMenu(menu);
     }
+    if (menu_)
+        disconnect(menu_, nullptr, this, nullptr);
+    menu_ = menu;
+    if (menu) {
+        connect(menu, &QMenu::aboutToShow, this, &TrayIcon::closeBalloon);
+        // The menu is still on the screen while it says it is about to hide.
+        connect(menu, &QMenu::aboutToHide, this,
+                [this] { QTimer::singleShot(0, this, &TrayIcon::showWaitingBalloon); });
+    }
 }
 
 void TrayIcon::remove() {
@@ -83,12 +94,39 @@ void TrayIcon::remove() {
     }
 }
 
+bool TrayIcon::canShowBalloon() const {
+    return icon_ && icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 bool TrayIcon::showWarning(const QString& title, const QString& text, int timeoutMs) {
-    if (!icon_ || !icon_->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!canShowBalloon()) {
         return false;
     }
+    if (menu_ && menu_->isVisible()) {
+        waiting_ = Balloon{title, text, timeoutMs};
+        return true;
+    }
+    waiting_.reset();
     icon_->showMessage(title, text, QSystemTrayIcon::Warning, timeoutMs);
     return true;
+}
+
+void TrayIcon::closeBalloon() {
+    // Qt's balloon is a top-level window of its own; Qt offers no call to close it early.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->inherits("QBalloonTip") && window->isVisible())
+            window->hide();
+    }
+}
+
+void TrayIcon::showWaitingBalloon() {
+    if (!waiting_ || (menu_ && menu_->isVisible()))
+        return;
+    const Balloon balloon = *waiting_;
+    waiting_.reset();
+    if (canShowBalloon())
+        icon_->showMessage(balloon.title, balloon.text, QSystemTrayIcon::Warning,
+                           balloon.timeoutMs);
 }
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -2,6 +2,7 @@
 // The program's one tray icon: tip "Koravex", the application icon, the window's popup menu.
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
 #include <optional>
@@ -42,19 +43,33 @@ class TrayIcon : public QObject {
     // Hides and deletes the icon for good.
     void remove();
     // A warning balloon on the icon; false when there is no icon or no tray to show it.
+    // One balloon at a time (a new one replaces the last); none over the open menu: a
+    // balloon on its way when the menu opens is closed, one that comes while it is open is
+    // shown when it closes (only the latest).
     bool showWarning(const QString& title, const QString& text, int timeoutMs);
+    // Whether the tray would show a balloon now.
+    bool canShowBalloon() const;
+    bool balloonWaiting() const { return waiting_.has_value(); }
 
     QSystemTrayIcon* icon() const { return icon_; }
     TrayKind kind() const;
 
   private:
+    struct Balloon {
+        QString title, text;
+        int timeoutMs;
+    };
     void onActivated(QSystemTrayIcon::ActivationReason reason);
+    void closeBalloon();
+    void showWaitingBalloon();
 
     mutable std::optional<TrayKind> kind_;
     std::function<TrayKind()> detect_;
     QPointer<QSystemTrayIcon> icon_;
     bool added_ = false;
     std::function<void()> showWindow_;
+    QPointer<QMenu> menu_;
+    std::optional<Balloon> waiting_;
 };
 
 }  // namespace koravex
