@@ -111,8 +111,8 @@ void Gauge::repaintNow() {
 
 void Gauge::paintEvent(QPaintEvent* /*event*/) {
     ++paintCount_;
-    const QImage image =
-        renderGauge(look_, width(), height(), palette().color(QPalette::Window), font());
+    const QImage image = renderGauge(look_, width(), height(), palette().color(QPalette::Window),
+                                     font(), devicePixelRatioF());
     if (!image.isNull()) {
         QPainter(this).drawImage(0, 0, image);
     }

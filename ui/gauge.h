@@ -52,8 +52,11 @@ QPoint gaugeTextOrigin(const GaugeLook& look, int width, int height, const QFont
 QString gaugeText(std::int32_t percent);
 
 // Paints the gauge into a width x height RGB32 image. `color` is the surrounding colour
-// (the parent's), `font` the font of the percentage text.
-QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font);
+// (the parent's), `font` the font of the percentage text. At a device pixel ratio other than 1
+// the image has that many pixels per gauge pixel (and says so): the geometry stays the
+// gauge's, the edges and the text are drawn at the finer resolution.
+QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font,
+                   qreal devicePixelRatio = 1.0);
 
 class Gauge : public QWidget {
     Q_OBJECT

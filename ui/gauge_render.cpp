@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QtMath>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -42,6 +43,14 @@ void fillBox(QPainter& p, const Box& box, const QColor& c) {
 // the box's outer columns and rows lie on the curve.
 QRectF ellipseRect(const Box& box) {
     return QRectF(box.l + 0.5, box.t + 0.5, box.r - box.l - 1, box.b - box.t - 1);
+}
+
+// A 1-pixel line in the gauge's own pixels. At a device pixel ratio above 1 it is as many
+// device pixels wide, centred on the same curve, so the picture keeps its proportions and only
+// its edges gain resolution.
+QPen outlinePen(const QPainter& p, const QColor& c) {
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    return ratio == 1.0 ? QPen(c, 0) : QPen(c, 1.0);
 }
 
 void paintBar(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t percent) {
@@ -91,7 +100,7 @@ void paintPie(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t per
     }
     const QRectF e = ellipseRect(box);
     const QColor fore = fromBgr(look.foreColor);
-    p.setPen(QPen(fore, 0));
+    p.setPen(outlinePen(p, fore));
     p.setBrush(fromBgr(look.backColor));
     p.drawEllipse(e);
     if (percent <= 0) {
@@ -130,7 +139,7 @@ void paintNeedle(QPainter& p, const GaugeLook& look, const Box& r, std::int32_t 
     const Box full{r.l, r.t, r.r, r.b + (r.b - r.t) - 1};
     const QRectF e = ellipseRect(full);
     const QColor fore = fromBgr(look.foreColor);
-    p.setPen(QPen(fore, 0));
+    p.setPen(outlinePen(p, fore));
     p.setBrush(fromBgr(look.backColor));
     p.drawPie(e, 0, 180 * 16);
     const qreal a = std::numbers::pi * (100 - percent) / 100;
@@ -217,17 +226,24 @@ QPoint gaugeTextOrigin(const GaugeLook& look, int width, int height, const QFont
     return QPoint((r.r - r.l + 1 - tw) / 2, (r.b - r.t + 1 - fm.height()) / 2);
 }
 
-QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font) {
-    if (width <= 0 || height <= 0) {
+QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font,
+                   qreal devicePixelRatio) {
+    if (width <= 0 || height <= 0 || !(devicePixelRatio > 0)) {
         return QImage();
     }
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::black);
+    // Images of the screen's pixels, painted in the gauge's own (logical) coordinates.
+    const auto blackImage = [&] {
+        QImage made(qCeil(width * devicePixelRatio), qCeil(height * devicePixelRatio),
+                    QImage::Format_RGB32);
+        made.setDevicePixelRatio(devicePixelRatio);
+        made.fill(Qt::black);
+        return made;
+    };
+    QImage image = blackImage();
     const Box r = paintRect(look, width, height);
     const std::int32_t percent = gaugePercent(look);
 
-    QImage overlay(width, height, QImage::Format_RGB32);
-    overlay.fill(Qt::black);
+    QImage overlay = blackImage();
     if (!r.empty()) {
         // Everything outside R stays black, also where a pen would stray past its edge.
         QPainter p(&overlay);
@@ -257,8 +273,7 @@ QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, c
         // gives the exact complement of the colour beneath.
         QFont plain(font);
         plain.setStyleStrategy(QFont::NoAntialias);
-        QImage text(width, height, QImage::Format_RGB32);
-        text.fill(Qt::black);
+        QImage text = blackImage();
         {
             QPainter p(&text);
             p.setClipRect(r.qrect());

@@ -7,15 +7,34 @@ namespace koravex {
 
 PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {}
 
+namespace {
+
+// A transparent surface of the screen's pixels for a box of `size` in the widget's own.
+QImage blankSurface(const QSize& size, qreal ratio) {
+    QImage surface(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    surface.setDevicePixelRatio(ratio);
+    surface.fill(Qt::transparent);
+    return surface;
+}
+
+}  // namespace
+
 void PaintBox::fillWith(const QColor& color) {
-    if (surface_.size() != size()) {
-        surface_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
-        surface_.fill(Qt::transparent);
+    const qreal ratio = devicePixelRatioF();
+    if (surface_.deviceIndependentSize() != QSizeF(size()) ||
+        surface_.devicePixelRatio() != ratio) {
+        surface_ = blankSurface(size(), ratio);
     }
     QPainter painter(&surface_);
-    painter.setPen(color);
-    painter.setBrush(color);
-    painter.drawRect(QRect(QPoint(0, 0), size()).adjusted(0, 0, -1, -1));
+    if (ratio == 1.0) {
+        painter.setPen(color);
+        painter.setBrush(color);
+        painter.drawRect(QRect(QPoint(0, 0), size()).adjusted(0, 0, -1, -1));
+    } else {
+        // The outline and the interior of the same colour cover the whole box; at a finer
+        // resolution a pen would leave its last device row or column to chance.
+        painter.fillRect(QRectF(QPointF(0, 0), QSizeF(size())), color);
+    }
     painter.end();
     ++fills_;
     repaint();
@@ -29,8 +48,7 @@ void PaintBox::paintEvent(QPaintEvent*) {
 }
 
 void PaintBox::resizeEvent(QResizeEvent* event) {
-    QImage resized(size(), QImage::Format_ARGB32_Premultiplied);
-    resized.fill(Qt::transparent);
+    QImage resized = blankSurface(size(), devicePixelRatioF());
     if (!surface_.isNull()) {
         QPainter painter(&resized);
         painter.drawImage(0, 0, surface_);
