@@ -10,8 +10,11 @@ bool inRange(unsigned char b, unsigned lo, unsigned hi) {
     return b >= lo && b <= hi;
 }
 
-// Length of the well-formed UTF-8 sequence starting at text[i], or 0 when there is none.
-std::size_t sequenceLength(std::string_view text, std::size_t i) {
+}  // namespace
+
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+    if (i >= text.size())
+        return 0;
     const auto at = [&](std::size_t k) -> unsigned char {
         return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
     };
@@ -36,6 +39,8 @@ std::size_t sequenceLength(std::string_view text, std::size_t i) {
     return 0;
 }
 
+namespace {
+
 void appendUnicodeEscape(std::string& out, unsigned code) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "\\u%04x", code);
@@ -54,7 +59,7 @@ void appendGauge(std::string& out, const char* name, const GaugeSetting& g) {
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t len = sequenceLength(text, i);
+        const std::size_t len = utf8SequenceLength(text, i);
         if (len == 0) {
             out += "\\ufffd";
             ++i;

@@ -11,6 +11,10 @@ namespace koravex {
 // part of well-formed UTF-8 become U+FFFD, so the output is always valid UTF-8 JSON.
 std::string jsonString(std::string_view text);
 
+// Length of the well-formed UTF-8 sequence that starts at text[i], or 0 when there is none
+// (a stray continuation byte, an overlong form, a surrogate, a cut sequence, i past the end).
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i);
+
 std::string modelToJson(const DisplayModel& model);
 
 }  // namespace koravex

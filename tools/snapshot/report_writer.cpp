@@ -1,11 +1,41 @@
 #include "tools/snapshot/report_writer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 #include "core/convert.h"
+#include "tools/snapshot/json_writer.h"
 
 namespace koravex {
+
+std::string reportText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = utf8SequenceLength(text, i);
+        const auto b0 = static_cast<unsigned char>(text[i]);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (len == 1 && (b0 < 0x20 || b0 == 0x7F)) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", b0);
+            out += escape;
+        } else if (len == 2 && b0 == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            // U+0080..U+009F: some terminals take these as control sequences too.
+            std::snprintf(escape, sizeof escape, "\\u%04x",
+                          static_cast<unsigned char>(text[i + 1]));
+            out += escape;
+        } else {
+            out.append(text, i, len);
+        }
+        i += len;
+    }
+    return out;
+}
 
 namespace {
 
@@ -35,7 +65,10 @@ void appendMemoryRow(std::string& out, const char* heading, const std::string& t
            gaugeText(gaugeName, g) + "\n";
 }
 
-void appendTable(std::string& out, const std::vector<TrafficRow>& rows) {
+void appendTable(std::string& out, std::vector<TrafficRow> rows) {
+    for (TrafficRow& row : rows)
+        for (std::string& cell : row)
+            cell = reportText(cell);
     const TrafficRow heading{"Индекс",     "Описание", "Тип",   "Принято",
                              "Отправлено", "Скорость", "Статус"};
     std::array<std::size_t, 7> widths{};
@@ -68,16 +101,18 @@ void appendTable(std::string& out, const std::vector<TrafficRow>& rows) {
 
 std::string modelToReport(const DisplayModel& m) {
     std::string out = "Память\n";
-    appendMemoryRow(out, "Физической", m.label2, m.label3, "Gauge2", m.gauge2);
-    appendMemoryRow(out, "Подкачке", m.label4, m.label5, "Gauge3", m.gauge3);
-    appendMemoryRow(out, "Виртуальной", m.label6, m.label7, "Gauge4", m.gauge4);
+    const auto safe = [](const std::string& text) { return reportText(text); };
+    appendMemoryRow(out, "Физической", safe(m.label2), safe(m.label3), "Gauge2", m.gauge2);
+    appendMemoryRow(out, "Подкачке", safe(m.label4), safe(m.label5), "Gauge3", m.gauge3);
+    appendMemoryRow(out, "Виртуальной", safe(m.label6), safe(m.label7), "Gauge4", m.gauge4);
 
+    // The volume name and the file system come from the medium: anyone can write them.
     out += "\nДисководы\n";
-    out += "  " + m.label8 + "  " + m.label12 + "\n";
-    out += "  " + m.label9 + "\n";
-    out += "  " + m.label10 + "  " + gaugeText("Gauge1", m.gauge1) + "\n";
-    out += "  " + m.label11 + "\n";
-    out += "  " + m.label13 + "\n";
+    out += "  " + safe(m.label8) + "  " + safe(m.label12) + "\n";
+    out += "  " + safe(m.label9) + "\n";
+    out += "  " + safe(m.label10) + "  " + gaugeText("Gauge1", m.gauge1) + "\n";
+    out += "  " + safe(m.label11) + "\n";
+    out += "  " + safe(m.label13) + "\n";
 
     out += "\nСеть\n";
     appendTable(out, m.traffic.value_or(std::vector<TrafficRow>{}));
@@ -85,10 +120,10 @@ std::string modelToReport(const DisplayModel& m) {
     if (!m.alerts.empty()) {
         out += "\nВнимание!\n";
         for (const LowSpaceAlert& alert : m.alerts)
-            out += "  " + alert.text + "\n";
+            out += "  " + safe(alert.text) + "\n";
     }
     if (m.error)
-        out += "\nError: " + messageBoxText(*m.error) + "\n";
+        out += "\nError: " + safe(messageBoxText(*m.error)) + "\n";
     return out;
 }
 

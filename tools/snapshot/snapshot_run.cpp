@@ -34,7 +34,7 @@ int runSnapshot(std::string_view program, const std::vector<std::string_view>& a
     const DisplayModel model = runRefresh(*probes, inputs);
     out << (options.json ? modelToJson(model) : modelToReport(model));
     if (model.error) {
-        err << program << ": " << *model.error << "\n";
+        err << program << ": " << reportText(*model.error) << "\n";
         return 1;
     }
     return 0;
