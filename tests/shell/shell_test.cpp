@@ -30,6 +30,7 @@ class ShellTest : public QObject {
     void trayIconAddedOnceAndRemoved();
     void greetingNamesTheWindowClass();
     void activateShowsAtCorner();
+    void activateRestoresMinimized();
     void raiseDoesNotShowHidden();
     void quitRemovesIconAndEndsLoop();
     void balloonWithoutTrayOrServiceFails();
@@ -186,6 +187,9 @@ void ShellTest::greetingNamesTheWindowClass() {
     QCOMPARE(hidden.visible, false);
     f.shell.window().show();
     QCOMPARE(f.shell.greeting("/x/koravex").visible, true);
+    // Minimized it is not on the screen: a second start must have it shown, not raised.
+    f.shell.window().setWindowState(Qt::WindowMinimized);
+    QCOMPARE(f.shell.greeting("/x/koravex").visible, false);
 }
 
 void ShellTest::activateShowsAtCorner() {
@@ -200,6 +204,24 @@ void ShellTest::activateShowsAtCorner() {
     const QRect area = w.screen()->availableGeometry();
     QCOMPARE(w.frameGeometry().right(), area.right());
     QCOMPARE(w.frameGeometry().bottom(), area.bottom());
+}
+
+void ShellTest::activateRestoresMinimized() {
+    // Minimized by the window manager, minimized and then hidden: each time the show
+    // operation ends with the window shown normally, in its corner.
+    for (const bool hiddenToo : {false, true}) {
+        ShellFixture f;
+        TForm1& w = f.shell.window();
+        w.show();
+        w.setWindowState(Qt::WindowMinimized);
+        if (hiddenToo)
+            w.Hide1Click();
+        f.shell.handleCommand(InstanceCommand::Activate);
+        QVERIFY(w.isVisible());
+        QVERIFY(!(w.windowState() & Qt::WindowMinimized));
+        const QRect area = w.screen()->availableGeometry();
+        QCOMPARE(w.frameGeometry().bottomRight(), area.bottomRight());
+    }
 }
 
 void ShellTest::raiseDoesNotShowHidden() {
