@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "core/linux/drive_helper.h"
 #include "core/linux/linux_probes.h"
 #include "tests/ui/window_test_support.h"
 #include "ui/drive_combo_box.h"
@@ -511,6 +512,7 @@ void EnduranceFaultsTest::interfacesComeAndGo() {
 int main(int argc, char** argv) {
     // Before QApplication: a process with more than one thread cannot change namespaces.
     const bool isolated = enterPrivateNamespaces();
+    koravex::processDriveHelpers();  // the drive launcher too, in the same namespace
     QApplication app(argc, argv);
     EnduranceFaultsTest test(isolated);
     return QTest::qExec(&test, argc, argv);
