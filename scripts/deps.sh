@@ -7,7 +7,8 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev fonts-deja
             xvfb xauth dbus trayer x11-utils imagemagick)
 test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool iproute2
            dosfstools e2fsprogs fuse3 libfuse3-dev procps util-linux conky-cli
-           appstream desktop-file-utils lintian dpkg-dev file valgrind libx11-dev)
+           appstream desktop-file-utils lintian dpkg-dev file valgrind libx11-dev
+           openbox xfce4-panel dunst)
 
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")

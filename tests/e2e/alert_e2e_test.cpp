@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTest>
@@ -77,6 +79,7 @@ class AlertE2ETest : public QObject {
     void notificationService();
     void statusNotifierHost();
     void xembedTray();
+    void xembedBalloonNeverOverTheMenu();
     void neitherCaptionNot();
     void trayWithoutNotificationServiceCaptionNot();
 
@@ -208,6 +211,42 @@ void AlertE2ETest::xembedTray() {
     QVERIFY2(watch.lastTexts.contains(kTitle), qPrintable(watch.lastTexts.join(u'|')));
     QVERIFY2(watch.lastTexts.contains(alertTextFor(lowRoot_)),
              qPrintable(watch.lastTexts.join(u'|')));
+    QCOMPARE(shell_->window().windowTitle(), QStringLiteral("Koravex"));
+}
+
+namespace {
+QWidget* shownBalloon() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->inherits("QBalloonTip") && w->isVisible())
+            return w;
+    }
+    return nullptr;
+}
+}  // namespace
+
+// The tray menu open while the warnings keep coming: the balloon shown when it opened goes,
+// none comes while it is open (over several refreshes), and the latest comes when it closes.
+void AlertE2ETest::xembedBalloonNeverOverTheMenu() {
+    QCOMPARE(shell_->tray().kind(), TrayKind::XEmbed);
+    QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+    armAlert();
+    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon() != nullptr, 10000);
+    QMenu* menu = shell_->tray().icon()->contextMenu();
+    QVERIFY(menu);
+    const QRect iconArea = shell_->tray().icon()->geometry();
+    menu->popup(iconArea.isValid() ? iconArea.bottomLeft() : QPoint(1100, 30));
+    QTRY_VERIFY(menu->isVisible());
+    QVERIFY2(shownBalloon() == nullptr, "the balloon stayed over the menu that opened");
+    QElapsedTimer open;
+    open.start();
+    while (open.elapsed() < 1500) {  // five refreshes of 300 ms
+        QTest::qWait(20);
+        QVERIFY2(shownBalloon() == nullptr, "a balloon came over the open menu");
+    }
+    QVERIFY(shell_->tray().balloonWaiting());
+    menu->hide();
+    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon() != nullptr, 2000);
+    QCOMPARE(shownBalloon()->findChildren<QLabel*>().size() >= 2, true);
     QCOMPARE(shell_->window().windowTitle(), QStringLiteral("Koravex"));
 }
 

@@ -27,6 +27,8 @@ cat >"$bus_dir/session.conf" <<CONF
   </policy>
 </busconfig>
 CONF
+# Scripts that start a second bus of their own take this one's settings.
+export KORAVEX_BUS_CONFIG=$bus_dir/session.conf
 rc=0
 xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
     dbus-run-session --config-file="$bus_dir/session.conf" -- "$@" || rc=$?

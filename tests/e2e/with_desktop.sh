@@ -5,6 +5,7 @@
 #   notifications  only a notification service (the test host)
 #   sni            a StatusNotifierItem host and a notification service (the test host)
 #   xembed         an XEmbed tray (trayer), no notification service
+#   xembedmenu     the same (another test function)
 #   snionly        a StatusNotifierItem host without a notification service
 set -euo pipefail
 kind=$1
@@ -28,7 +29,7 @@ case "$kind" in
         cleanup_pids+=($!)
         wait_for 5 test -e "$KORAVEX_TEST_HOST_DIR/ready" || fail "the test host did not start"
         ;;
-    xembed)
+    xembed | xembedmenu)
         start_trayer
         cleanup_pids+=("$TRAYER_PID")
         ;;

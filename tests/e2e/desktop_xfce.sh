@@ -1,0 +1,280 @@
+#!/usr/bin/env bash
+# The program on a real desktop made of Debian's parts: openbox as the window manager,
+# xfce4-panel with its notification area and task list along the bottom edge, and dunst as the
+# notification service. Driven with the mouse and keyboard as a user would.
+#   sni     the program on the panel's session bus: the panel hosts it as a StatusNotifierItem
+#           (the panel's own menu); dunst already runs when the program starts.
+#   xembed  the program on a session bus of its own: the panel docks it over XEmbed (Qt's
+#           menu); dunst is not running, the bus starts it at the first warning.
+# A 2 MB tmpfs (root only, in the private mount namespace of in_private_ns.sh) is the low drive.
+# Usage: desktop_xfce.sh sni|xembed KORAVEX INSTANCE_PEER
+ROUTE=$1
+KORAVEX=$2
+PEER=$3
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/lib.sh"
+source "$HERE/endurance_lib.sh"
+
+# The main window under a window manager: a client window inside its frame.
+main_window() {
+    xwininfo -root -tree 2>/dev/null |
+        awk '/\("koravex" "koravex"\)  373x201/ && !w { w = $1 } END { if (w) print w }'
+}
+# The icon docked over XEmbed: a small window of the program inside the panel.
+tray_icon() {
+    xwininfo -root -tree 2>/dev/null |
+        awk '/\("koravex" "koravex"\)  [0-9]+x[0-9]+\+/ { split($0, a, ")  "); split(a[2], g, "[x+]");
+              if (g[1] + 0 <= 64 && g[2] + 0 <= 64 && !w) w = $1 } END { if (w) print w }'
+}
+net_states() { xprop -id "$MAIN" _NET_WM_STATE 2>/dev/null; }
+wm_state() { xprop -id "$MAIN" WM_STATE 2>/dev/null | awk '/window state:/ { print $3 }'; }
+is_normal() { [ "$(wm_state)" = Normal ] && is_viewable "$MAIN"; }
+is_iconic() { [ "$(wm_state)" = Iconic ]; }
+# The window frame's bottom right corner is the work area's (the panel's strut honoured).
+at_corner() {
+    local x y w h l r t b ax ay aw ah
+    read -r x y w h < <(xwininfo -id "$MAIN" | awk '/Absolute upper-left X/ {x=$4}
+        /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END { print x, y, w, h }')
+    read -r l r t b < <(xprop -id "$MAIN" _NET_FRAME_EXTENTS | tr -d ',' | awk '{ print $3, $4, $5, $6 }')
+    read -r ax ay aw ah < <(xprop -root _NET_WORKAREA | tr -d ',' | awk '{ print $3, $4, $5, $6 }')
+    [ $((x + w + r)) -eq $((ax + aw)) ] && [ $((y + h + b)) -eq $((ay + ah)) ]
+}
+expect_shown_at_corner() {
+    wait_for 5 is_normal || fail "$1: the window is not shown (WM_STATE $(wm_state))"
+    wait_for 3 at_corner || fail "$1: the window is not in the work area's corner"
+    no_taskbar_entry || fail "$1: the window asks for a task-bar entry: $(net_states)"
+}
+no_taskbar_entry() {
+    local s
+    s=$(net_states)
+    [[ $s == *_NET_WM_STATE_SKIP_TASKBAR* && $s == *_NET_WM_STATE_SKIP_PAGER* ]]
+}
+
+# The panel: 27 pixels along the bottom; the notification area first, then the task list.
+read -r SW SH < <(screen_size)
+PANEL_Y=$((SH - 14))
+SNI_ICON_X=20
+# The task list's part of the panel, as a picture checksum and as a number of colours.
+tasklist_colours() {
+    import -window root -crop "600x20+60+$((SH - 24))" +repage -format '%k' info: 2>/dev/null
+}
+
+# Pop-up menus are override-redirect windows at the top of the stack.
+open_menus() {
+    local w n=0
+    for w in $(xwininfo -root -children | awk '/^ +0x/ { print $1 }'); do
+        xwininfo -id "$w" 2>/dev/null | grep -q "Override Redirect State: yes" || continue
+        is_viewable "$w" || continue
+        local size
+        size=$(xwininfo -id "$w" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END { print w "x" h }')
+        [ "$size" = 1x1 ] || [ "$size" = 3x3 ] || n=$((n + 1))
+    done
+    echo "$n"
+}
+menu_open() { [ "$(open_menus)" -gt "$MENUS_BEFORE" ]; }
+menu_closed() { [ "$(open_menus)" -eq "$MENUS_BEFORE" ]; }
+
+# The tray menu, by route: KEYS after it opened.
+menu_keys() {
+    local _
+    MENUS_BEFORE=$(open_menus)
+    for _ in 1 2 3; do
+        if [ "$ROUTE" = xembed ]; then
+            xdotool mousemove --window "$ICON" 11 11 click 3
+        else
+            xdotool mousemove "$SNI_ICON_X" "$PANEL_Y" click 3
+        fi
+        if wait_for 3 menu_open; then
+            sleep 0.2
+            xdotool key "$@"
+            return 0
+        fi
+    done
+    fail "no menu on a right click on the icon"
+}
+# The icon's show gesture: a double click over XEmbed, the host's activation (a left click on
+# the panel's button) for a StatusNotifierItem.
+icon_show() {
+    if [ "$ROUTE" = xembed ]; then
+        xdotool mousemove --window "$ICON" 11 11 click --repeat 2 --delay 80 1
+    else
+        xdotool mousemove "$SNI_ICON_X" "$PANEL_Y" click 1
+    fi
+}
+
+notify_owner() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
+        grep -q "boolean true"
+}
+recorded() { [ -f "$DIR/dunst.log" ] && wc -l <"$DIR/dunst.log" || echo 0; }
+recorded_at_least() { [ "$(recorded)" -ge "$1" ]; }
+
+# Everything the user does with the program, on the bus the program runs on.
+exercise() {
+    skip_if_instance_running "$PEER"
+    if [ "$ROUTE" = sni ]; then
+        note "dunst runs before the program"
+        dunst -config "$DIR/dunstrc" >"$DIR/dunst.out" 2>&1 &
+        cleanup_pids+=($!)
+        wait_for 5 notify_owner || fail "dunst did not take the notification service"
+    else
+        notify_owner && fail "a notification service already runs on the program's bus"
+    fi
+    start_koravex
+    cleanup_pids+=("$KORAVEX_PID")
+
+    note "the icon docks in the panel ($ROUTE)"
+    if [ "$ROUTE" = xembed ]; then
+        wait_for 10 test -n "$(tray_icon)" || fail "no icon docked in the panel"
+        ICON=$(tray_icon)
+    fi
+
+    note "the window starts in the work area's corner, with no task-bar or pager entry"
+    wait_for 5 is_normal || fail "the window is not shown (WM_STATE $(wm_state))"
+    # The panel's task list stays empty (one plain colour) while the window is up; another
+    # window's button shows that it is looked at in the right place.
+    sleep 0.5
+    local colours
+    colours=$(tasklist_colours)
+    [ "$colours" -le 2 ] || fail "the task list shows a button for the window ($colours colours)"
+    expect_shown_at_corner "at start"
+    xmessage -geometry 200x50+200+200 "a window with a task-bar entry" >/dev/null 2>&1 &
+    local other=$!
+    cleanup_pids+=("$other")
+    entry_shown() { [ "$(tasklist_colours)" -gt 2 ]; }
+    wait_for 5 entry_shown || fail "the task list does not show another window's button"
+    kill "$other"
+    wait_for 5 sh -c "[ \$(import -window root -crop 600x20+60+$((SH - 24)) +repage -format %k info:) -le 2 ]" ||
+        fail "the task list kept a button after the other window went"
+
+    note "right click opens the menu; Escape closes it"
+    menu_keys Escape
+    wait_for 3 menu_closed || fail "the menu stayed open"
+
+    note "Hide hides the window; the process keeps running"
+    menu_keys Down Down Return
+    wait_for 3 is_unmapped "$MAIN" || fail "Hide did not hide"
+    alive "$KORAVEX_PID" || fail "the process ended on Hide"
+
+    note "the icon shows it again, in its corner, still without a task-bar entry"
+    icon_show
+    expect_shown_at_corner "after the icon's show"
+
+    note "minimized, Details restores it"
+    xdotool windowminimize "$MAIN"
+    wait_for 5 is_iconic || fail "the window manager did not minimize the window"
+    menu_keys Down Return
+    expect_shown_at_corner "Details after minimize"
+
+    note "minimized, a second start restores it"
+    xdotool windowminimize "$MAIN"
+    wait_for 5 is_iconic || fail "the window manager did not minimize the window"
+    timeout 5 "$KORAVEX" || fail "the second start failed"
+    expect_shown_at_corner "a second start after minimize"
+    alive "$KORAVEX_PID" || fail "the first instance ended"
+
+    note "a low drive with the alert on: one notification in dunst, replaced at each refresh"
+    switch_tab 3
+    set_interval 300
+    toggle_alert
+    sleep 0.3
+    tick_last_drive
+    wait_for 15 recorded_at_least 4 || fail "dunst got $(recorded) warnings"
+    notify_owner || fail "no notification service"
+    local count
+    for _ in 1 2 3; do
+        count=$(dunstctl count displayed)
+        [ "$count" -eq 1 ] || fail "dunst shows $count notifications"
+        [ "$(dunstctl count waiting)" -eq 0 ] || fail "dunst has warnings waiting"
+        sleep 0.4
+    done
+    [ "$(dunstctl count history)" -eq 0 ] || fail "warnings went to dunst's history: not replaced"
+    local line
+    while IFS= read -r line; do
+        case "$line" in
+            "Koravex|Внимание!|На диске: "?":\\ осталось меньше 100 Mb дискового пространства|dialog-warning|NORMAL") ;;
+            *) fail "dunst got: $line" ;;
+        esac
+    done <"$DIR/dunst.log"
+    [ "$(caption)" = Koravex ] || fail "the caption reads $(caption)"
+    balloon_shown && fail "a tray balloon was shown although dunst runs"
+
+    note "Close ends the program with 0"
+    menu_keys Up Return
+    expect_clean_exit "$KORAVEX_PID"
+    echo "PASS"
+}
+
+if [ "${1:-}" = --inside ]; then
+    # The second half of the xembed route, on the program's own bus.
+    ROUTE=$2 KORAVEX=$3 PEER=$4 DIR=$5 LOW_POINT=$6
+    exercise
+    exit 0
+fi
+
+for tool in openbox xfce4-panel dunst dunstctl xmessage; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+XFCONFD=$(ls /usr/lib/*/xfce4/xfconf/xfconfd 2>/dev/null | head -1)
+[ -x "$XFCONFD" ] || { echo "SKIP: xfconfd is not installed"; exit 77; }
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: needs root to mount a low drive under /mnt"
+    exit 77
+fi
+
+DIR=$(mktemp -d)
+finish() {
+    unmount_low_drive
+    cleanup
+    rm -rf "$DIR"
+}
+trap finish EXIT
+mount_low_drive || fail "cannot mount a tmpfs under /mnt"
+
+# A private settings tree for the panel, its settings daemon started by hand.
+export XDG_CONFIG_HOME=$DIR/config HOME=$DIR
+mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
+cp "$HERE/desktop/xfce4-panel.xml" "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/"
+cat >"$DIR/record.sh" <<REC
+#!/bin/sh
+printf '%s|%s|%s|%s|%s\n' "\$1" "\$2" "\$3" "\$4" "\$5" >>"$DIR/dunst.log"
+REC
+chmod +x "$DIR/record.sh"
+sed "s|@RECORD@|$DIR/record.sh|" "$HERE/desktop/dunstrc" >"$DIR/dunstrc"
+
+"$XFCONFD" >/dev/null 2>&1 &
+cleanup_pids+=($!)
+openbox --sm-disable >"$DIR/openbox.log" 2>&1 &
+cleanup_pids+=($!)
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+wait_for 10 wm_running || fail "openbox did not start"
+xfce4-panel --disable-wm-check >"$DIR/panel.log" 2>&1 &
+cleanup_pids+=($!)
+panel_strut() { xprop -root _NET_WORKAREA | tr -d ',' | awk '{ exit !($6 < '"$SH"') }'; }
+wait_for 15 panel_strut || fail "the panel did not reserve its edge"
+watcher_up() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher | grep -q true
+}
+wait_for 10 watcher_up || fail "the panel's notification area did not start"
+
+case "$ROUTE" in
+    sni) exercise ;;
+    xembed)
+        # The program's own bus knows no tray watcher; it starts dunst on the first warning.
+        mkdir -p "$DIR/services"
+        cat >"$DIR/services/org.freedesktop.Notifications.service" <<SVC
+[D-BUS Service]
+Name=org.freedesktop.Notifications
+Exec=$(command -v dunst) -config $DIR/dunstrc
+SVC
+        sed "s|<servicedir>.*</servicedir>|<servicedir>$DIR/services</servicedir>|" \
+            "$KORAVEX_BUS_CONFIG" >"$DIR/program-bus.conf"
+        rc=0
+        dbus-run-session --config-file="$DIR/program-bus.conf" -- \
+            "$0" --inside xembed "$KORAVEX" "$PEER" "$DIR" "$LOW_POINT" || rc=$?
+        exit "$rc"
+        ;;
+    *) fail "unknown route $ROUTE" ;;
+esac
