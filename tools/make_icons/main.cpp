@@ -1,6 +1,7 @@
 // Writes the application icon as PNG files.
 //   koravex-make-icons DIR          DIR/<N>x<N>/apps/koravex.png for every theme size
 //   koravex-make-icons --png SIZE FILE   one PNG of SIZE x SIZE pixels
+//   koravex-make-icons --ico FILE        the Windows icon file of the executable
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -10,6 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include <QFile>
+
+#include "tools/make_icons/ico_file.h"
 #include "ui/app_icons.h"
 
 namespace {
@@ -20,8 +24,10 @@ int usage() {
     std::fputs(
         "usage: koravex-make-icons DIR\n"
         "       koravex-make-icons --png SIZE FILE\n"
+        "       koravex-make-icons --ico FILE\n"
         "Writes the application icon: into DIR/<N>x<N>/apps/koravex.png for the sizes\n"
-        "16, 22, 24, 32, 48, 64, 128 and 256, or as one SIZE x SIZE PNG file (1..1024).\n",
+        "16, 22, 24, 32, 48, 64, 128 and 256, as one SIZE x SIZE PNG file (1..1024), or\n"
+        "as a Windows icon file (16, 32 in 256 colours, 32, 48 and 256 pixels).\n",
         stderr);
     return 2;
 }
@@ -29,6 +35,24 @@ int usage() {
 bool writePng(int size, const QString& path) {
     const QImage image = koravex::drawApplicationIcon(size);
     if (!image.save(path, "PNG")) {
+        std::fprintf(stderr, "koravex-make-icons: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+bool writeIco(const QString& path) {
+    using koravex::IcoFormat;
+    const QByteArray bytes = koravex::encodeIco({
+        {koravex::drawApplicationIcon(16), IcoFormat::Argb32},
+        {koravex::drawApplicationIcon(32), IcoFormat::Indexed8},
+        {koravex::drawApplicationIcon(32), IcoFormat::Argb32},
+        {koravex::drawApplicationIcon(48), IcoFormat::Argb32},
+        {koravex::drawApplicationIcon(256), IcoFormat::Png},
+    });
+    QFile file(path);
+    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
+        !file.flush()) {
         std::fprintf(stderr, "koravex-make-icons: cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -71,6 +95,9 @@ int main(int argc, char** argv) {
             return usage();
         }
         return writePng(size, QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--ico") == 0) {
+        return writeIco(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     }
     if (argc != 2 || argv[1][0] == '-') {
         return usage();
