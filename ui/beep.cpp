@@ -1,6 +1,9 @@
 #include "ui/beep.h"
 
 #include <QApplication>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace koravex {
 
@@ -14,7 +17,11 @@ void errorBeep() {
         hook();
         return;
     }
+#ifdef _WIN32
+    MessageBeep(MB_ICONHAND);
+#else
     QApplication::beep();
+#endif
 }
 
 }  // namespace koravex

@@ -10,6 +10,11 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
 
 #include "core/drive_list.h"
 #include "ui/app_icons.h"
@@ -128,6 +133,22 @@ QMenu* TForm1::popupMenu() const {
 }
 
 void TForm1::placeBottomRight() {
+#ifdef _WIN32
+    // Once the native window exists its own rectangle is used: the frame Qt assumes can
+    // differ from the one the system draws by a few pixels.
+    if (testAttribute(Qt::WA_WState_Created) && internalWinId() != 0) {
+        const HWND window = reinterpret_cast<HWND>(internalWinId());
+        RECT area{};
+        RECT outer{};
+        if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && GetWindowRect(window, &outer)) {
+            SetWindowPos(window, nullptr, area.right - (outer.right - outer.left),
+                         area.bottom - (outer.bottom - outer.top), 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            placedFrame_ = frameGeometry().size();
+            return;
+        }
+    }
+#endif
     const QScreen* where = screen();
     if (!where)
         return;
@@ -216,7 +237,14 @@ void TForm1::Label24MouseLeave() {
 }
 
 void TForm1::Label24Click() {
+#ifdef _WIN32
+    // The page opens in a window the user can see: the shell is asked with SW_SHOWNORMAL.
+    ShellExecuteW(reinterpret_cast<HWND>(winId()), L"open",
+                  reinterpret_cast<const wchar_t*>(QString::fromLatin1(kMakerPage).utf16()),
+                  nullptr, nullptr, SW_SHOWNORMAL);
+#else
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerPage)));
+#endif
 }
 
 }  // namespace koravex

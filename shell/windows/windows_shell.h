@@ -1,0 +1,48 @@
+#pragma once
+// The application shell on Windows: the main window, marked for a later start to find, the
+// tray record, the popup menu at the cursor, and WM_USER from a second start.
+#include <QAbstractNativeEventFilter>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "core/probes.h"
+#include "shell/windows/tray_record.h"
+#include "ui/window_hooks.h"
+
+namespace koravex {
+
+class TForm1;
+
+class WindowsShell : public QObject, public QAbstractNativeEventFilter {
+    Q_OBJECT
+  public:
+    // Creates the main window (which adds the tray icon while it is created) and marks it.
+    // `endEventLoop` is what the tray menu's Close finally runs.
+    WindowsShell(Probes& probes, TrayRecord::NotifyCall notify, std::function<void()> endEventLoop);
+    ~WindowsShell() override;
+
+    TForm1& window() { return *window_; }
+    TrayRecord& tray() { return tray_; }
+    HWND mainWindow() const { return mainWindow_; }
+
+    // The tray menu's Close: delete the icon, end the event loop.
+    void quit();
+
+    // WM_USER posted to the main window runs the show operation.
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+  private:
+    void openMenuAt(POINT cursor);
+
+    TrayRecord tray_;
+    std::function<void()> endEventLoop_;
+    std::unique_ptr<TForm1> window_;
+    HWND mainWindow_ = nullptr;
+};
+
+// The whole program on Windows: the instance mutex, the hand-over or the window and the
+// event loop. Returns the exit code (0 in both outcomes).
+int runKoravex();
+
+}  // namespace koravex

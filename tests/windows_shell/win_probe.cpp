@@ -1,0 +1,140 @@
+// koravex-win-probe: what the end-to-end tests ask of the Windows side, under Wine.
+//   window             the marked main window: visibility, caption, client size, outer
+//                      rectangle, the work area, the extended styles; exit 3 when none
+//   popups             visible top-level windows of the main window's process besides it
+//   decoy SECONDS      a marked window of this (other) executable; prints how many WM_USER
+//                      it received before SECONDS ran out
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kMarker[] = L"TForm1";
+
+struct Found {
+    HWND main = nullptr;
+    DWORD pid = 0;
+    int popups = 0;
+};
+
+BOOL CALLBACK findMarked(HWND window, LPARAM parameter) {
+    auto* found = reinterpret_cast<Found*>(parameter);
+    if (GetPropW(window, kMarker) != nullptr) {
+        found->main = window;
+        GetWindowThreadProcessId(window, &found->pid);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK countPopups(HWND window, LPARAM parameter) {
+    auto* found = reinterpret_cast<Found*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == found->pid && window != found->main && IsWindowVisible(window)) {
+        RECT r{};
+        GetWindowRect(window, &r);
+        if (r.right - r.left > 1 && r.bottom - r.top > 1) {
+            ++found->popups;
+        }
+    }
+    return TRUE;
+}
+
+std::string utf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+int window() {
+    Found found;
+    EnumWindows(&findMarked, reinterpret_cast<LPARAM>(&found));
+    if (found.main == nullptr) {
+        std::puts("found=0");
+        return 3;
+    }
+    wchar_t caption[256] = {};
+    GetWindowTextW(found.main, caption, 256);
+    RECT client{};
+    GetClientRect(found.main, &client);
+    RECT outer{};
+    GetWindowRect(found.main, &outer);
+    RECT area{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    const LONG_PTR ex = GetWindowLongPtrW(found.main, GWL_EXSTYLE);
+    std::printf(
+        "found=1\nvisible=%d\ncaption=%s\nclient=%ldx%ld\nouter=%ld,%ld,%ld,%ld\n"
+        "workarea=%ld,%ld,%ld,%ld\ntoolwindow=%d\nappwindow=%d\ntopmost=%d\n",
+        IsWindowVisible(found.main) ? 1 : 0, utf8(caption).c_str(), client.right - client.left,
+        client.bottom - client.top, outer.left, outer.top, outer.right, outer.bottom, area.left,
+        area.top, area.right, area.bottom, (ex & WS_EX_TOOLWINDOW) != 0,
+        (ex & WS_EX_APPWINDOW) != 0, (ex & WS_EX_TOPMOST) != 0);
+    return 0;
+}
+
+int popups() {
+    Found found;
+    EnumWindows(&findMarked, reinterpret_cast<LPARAM>(&found));
+    if (found.main == nullptr) {
+        return 3;
+    }
+    EnumWindows(&countPopups, reinterpret_cast<LPARAM>(&found));
+    std::printf("%d\n", found.popups);
+    return 0;
+}
+
+int userMessages = 0;
+
+LRESULT CALLBACK decoyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER) {
+        ++userMessages;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int decoy(int seconds) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &decoyProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KoravexDecoy";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"Koravex", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
+    SetPropW(window, kMarker, reinterpret_cast<HANDLE>(1));
+    std::puts("ready");
+    std::fflush(stdout);
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&msg);
+        }
+    }
+    RemovePropW(window, kMarker);
+    std::printf("wm_user=%d\n", userMessages);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "window") == 0) {
+        return window();
+    }
+    if (argc == 2 && std::strcmp(argv[1], "popups") == 0) {
+        return popups();
+    }
+    if (argc == 3 && std::strcmp(argv[1], "decoy") == 0) {
+        return decoy(std::atoi(argv[2]));
+    }
+    std::fputs("usage: koravex-win-probe window | popups | decoy SECONDS\n", stderr);
+    return 2;
+}
