@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The program on a real desktop made of Debian's parts: openbox as the window manager,
+# The program on a real desktop made of Debian's parts: openbox or xfwm4 as the window manager,
 # xfce4-panel with its notification area and task list along the bottom edge, and dunst as the
 # notification service. Driven with the mouse and keyboard as a user would.
 #   sni     the program on the panel's session bus: the panel hosts it as a StatusNotifierItem
@@ -7,10 +7,11 @@
 #   xembed  the program on a session bus of its own: the panel docks it over XEmbed (Qt's
 #           menu); dunst is not running, the bus starts it at the first warning.
 # A 2 MB tmpfs (root only, in the private mount namespace of in_private_ns.sh) is the low drive.
-# Usage: desktop_xfce.sh sni|xembed KORAVEX INSTANCE_PEER
+# Usage: desktop_xfce.sh sni|xembed openbox|xfwm4 KORAVEX INSTANCE_PEER
 ROUTE=$1
-KORAVEX=$2
-PEER=$3
+WM=$2
+KORAVEX=$3
+PEER=$4
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh"
 source "$HERE/endurance_lib.sh"
@@ -208,12 +209,12 @@ exercise() {
 
 if [ "${1:-}" = --inside ]; then
     # The second half of the xembed route, on the program's own bus.
-    ROUTE=$2 KORAVEX=$3 PEER=$4 DIR=$5 LOW_POINT=$6
+    ROUTE=$2 KORAVEX=$3 PEER=$4 DIR=$5 LOW_POINT=$6 WM=$7
     exercise
     exit 0
 fi
 
-for tool in openbox xfce4-panel dunst dunstctl xmessage; do
+for tool in "$WM" xfce4-panel dunst dunstctl xmessage; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 XFCONFD=$(ls /usr/lib/*/xfce4/xfconf/xfconfd 2>/dev/null | head -1)
@@ -245,10 +246,14 @@ sed "s|@RECORD@|$DIR/record.sh|" "$HERE/desktop/dunstrc" >"$DIR/dunstrc"
 
 "$XFCONFD" >/dev/null 2>&1 &
 cleanup_pids+=($!)
-openbox --sm-disable >"$DIR/openbox.log" 2>&1 &
+case "$WM" in
+    openbox) openbox --sm-disable >"$DIR/wm.log" 2>&1 & ;;
+    xfwm4) xfwm4 --compositor=off --sm-client-disable >"$DIR/wm.log" 2>&1 & ;;
+    *) fail "unknown window manager $WM" ;;
+esac
 cleanup_pids+=($!)
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
-wait_for 10 wm_running || fail "openbox did not start"
+wait_for 10 wm_running || fail "$WM did not start"
 xfce4-panel --disable-wm-check >"$DIR/panel.log" 2>&1 &
 cleanup_pids+=($!)
 panel_strut() { xprop -root _NET_WORKAREA | tr -d ',' | awk '{ exit !($6 < '"$SH"') }'; }
@@ -273,7 +278,7 @@ SVC
             "$KORAVEX_BUS_CONFIG" >"$DIR/program-bus.conf"
         rc=0
         dbus-run-session --config-file="$DIR/program-bus.conf" -- \
-            "$0" --inside xembed "$KORAVEX" "$PEER" "$DIR" "$LOW_POINT" || rc=$?
+            "$0" --inside xembed "$KORAVEX" "$PEER" "$DIR" "$LOW_POINT" "$WM" || rc=$?
         exit "$rc"
         ;;
     *) fail "unknown route $ROUTE" ;;
