@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# CPU time of one update of a general-purpose monitor (conky, Debian conky-cli) showing the
+# CPU time of one update of a general-purpose monitor (conky; Debian conky-cli or conky-std) showing the
 # figures of one Koravex refresh: memory, swap, size and free space of /, each interface's
 # totals. Two runs of different lengths; the difference divided by the extra updates leaves
 # out start-up. Compare with BM_FullRefresh of probes_bench, run at the same time.
@@ -7,7 +7,7 @@
 set -euo pipefail
 short=${1:-50}
 long=${2:-550}
-command -v conky >/dev/null || { echo "conky is not installed (Debian: conky-cli)" >&2; exit 1; }
+command -v conky >/dev/null || { echo "conky is not installed (Debian: conky-std)" >&2; exit 1; }
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 

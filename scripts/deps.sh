@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing Koravex need,
-# only those that are missing. Usage: scripts/deps.sh build|test
+# only those that are missing. Usage: scripts/deps.sh build|test|bench
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra libblkid-dev
             xvfb xauth dbus trayer x11-utils imagemagick)
 test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool iproute2
-           dosfstools e2fsprogs fuse3 libfuse3-dev procps util-linux conky-cli
+           dosfstools e2fsprogs fuse3 libfuse3-dev procps util-linux conky-std
            appstream desktop-file-utils lintian dpkg-dev file valgrind libx11-dev
            openbox xfce4-panel dunst)
 
+# The footprint script's peers (bench/footprint.sh) and what drives them.
+bench_pkgs=(xdotool gkrellm conky-std)
+
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
+[ "${1:-build}" = bench ] && want+=("${bench_pkgs[@]}")
 
 missing=()
 for p in "${want[@]}"; do
