@@ -103,6 +103,9 @@ class TForm1 : public QWidget {
     void raiseAlerts(const std::vector<LowSpaceAlert>& alerts);
     void rebuildTraffic(const std::vector<TrafficRow>& rows);
     void reportThresholdError(const DisplayModel& model, const std::string& thresholdText);
+    bool nothingToWatch() const;
+    void armTimer();
+    void unparkTimer();
 
     Probes& probes_;
     WindowHooks hooks_;
@@ -114,6 +117,10 @@ class TForm1 : public QWidget {
     // Set while the window is hidden: the refresh then runs only the low-space watch, and
     // the figures are read and written afresh when the window is shown again.
     bool figuresHidden_ = false;
+    // Set while the timer is stopped because nothing a refresh does could be noticed: the
+    // window is hidden and no drive is ticked. Showing the window or ticking a drive starts
+    // the countdown afresh.
+    bool timerParked_ = false;
 
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;

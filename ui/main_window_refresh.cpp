@@ -86,7 +86,7 @@ void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdT
         writeDisplay(model);
     raiseAlerts(model.alerts);
     // Monitoring goes on after a bad threshold: the countdown starts afresh in any case.
-    Timer1->setEnabled(true);
+    armTimer();
     reportThresholdError(model, thresholdText);
 }
 
@@ -101,19 +101,49 @@ void TForm1::refreshFigures() {
     }
 }
 
+bool TForm1::nothingToWatch() const {
+    const std::vector<WatchedDrive> drives = ListView1->watchedDrives();
+    return std::none_of(drives.begin(), drives.end(),
+                        [](const WatchedDrive& d) { return d.ticked; });
+}
+
+void TForm1::armTimer() {
+    if (figuresHidden_ && nothingToWatch()) {
+        // Nobody sees the figures and no drive is watched: no wake-ups at all until the
+        // window is shown or a drive is ticked.
+        Timer1->setEnabled(false);
+        timerParked_ = true;
+        return;
+    }
+    Timer1->setEnabled(true);
+}
+
+void TForm1::unparkTimer() {
+    if (!timerParked_)
+        return;
+    timerParked_ = false;
+    Timer1->setEnabled(true);  // a full interval from now
+}
+
 void TForm1::showEvent(QShowEvent* event) {
     if (figuresHidden_) {
         figuresHidden_ = false;
         refreshFigures();  // before the first paint, so no stale figure is ever seen
     }
+    unparkTimer();
     if (!event->spontaneous())
         placeBottomRight();
     QWidget::showEvent(event);
 }
 
 void TForm1::hideEvent(QHideEvent* event) {
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         figuresHidden_ = true;
+        if (Timer1->isEnabled() && nothingToWatch()) {
+            Timer1->setEnabled(false);
+            timerParked_ = true;
+        }
+    }
     QWidget::hideEvent(event);
 }
 

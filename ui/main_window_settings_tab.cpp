@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <algorithm>
 
 #include "ui/drive_list_view.h"
@@ -67,6 +68,11 @@ void TForm1::buildSettingsTab(QWidget* page) {
     connect(PaintBox1, &PaintBox::clicked, this, &TForm1::PaintBox1Click);
     connect(PaintBox2, &PaintBox::clicked, this, &TForm1::PaintBox2Click);
     connect(ListView1, &DriveListView::doubleClicked, this, &TForm1::ListView1DblClick);
+    // A drive ticked while the timer is parked is watched from one interval on.
+    connect(ListView1->model(), &QStandardItemModel::itemChanged, this, [this] {
+        if (timerParked_ && !nothingToWatch())
+            unparkTimer();
+    });
     page->installEventFilter(this);
 }
 

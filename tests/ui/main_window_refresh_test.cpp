@@ -70,6 +70,8 @@ class MainWindowRefreshTest : public QObject {
     void trafficTableNotPaintedWhileHidden();
     void hiddenWindowWritesItsFiguresOnShow();
     void badThresholdReportedOnceAcrossHideAndShow();
+    void hiddenWindowParksTheTimer_data();
+    void hiddenWindowParksTheTimer();
     void refreshRestartsCountdown();
     void unexpectedErrorEndsTheRefreshWithABox();
 };
@@ -420,6 +422,52 @@ void MainWindowRefreshTest::badThresholdReportedOnceAcrossHideAndShow() {
     w.Timer1Timer();
     // The same bad text stays reported once: the refresh on show does not forget it.
     QCOMPARE(f.seams.boxes.size(), 1);
+}
+
+void MainWindowRefreshTest::hiddenWindowParksTheTimer_data() {
+    QTest::addColumn<bool>("tickedBefore");
+    QTest::addColumn<bool>("badInterval");
+    QTest::addColumn<int>("tickWhileHidden");  // -1 nothing, 1 tick a drive, 0 untick it
+    QTest::addColumn<bool>("refreshWhileHidden");
+    QTest::addColumn<bool>("runsHidden");
+    QTest::addColumn<bool>("runsShown");
+    QTest::addColumn<bool>("restartsOnShow");
+    QTest::newRow("nothing ticked") << false << false << -1 << false << false << true << true;
+    QTest::newRow("a drive ticked") << true << false << -1 << false << true << true << false;
+    QTest::newRow("ticked while parked") << false << false << 1 << false << true << true << false;
+    QTest::newRow("unticked, then a refresh")
+        << true << false << 0 << true << false << true << true;
+    QTest::newRow("stopped by a bad interval stays stopped")
+        << false << true << -1 << false << false << false << false;
+}
+
+void MainWindowRefreshTest::hiddenWindowParksTheTimer() {
+    QFETCH(bool, tickedBefore);
+    QFETCH(bool, badInterval);
+    QFETCH(int, tickWhileHidden);
+    QFETCH(bool, refreshWhileHidden);
+    QFETCH(bool, runsHidden);
+    QFETCH(bool, runsShown);
+    QFETCH(bool, restartsOnShow);
+    WindowFixture f;
+    TForm1& w = f.make();
+    w.show();
+    auto* timer = f.child<RefreshTimer>("Timer1");
+    auto* drive = f.child<DriveListView>("ListView1")->model()->item(2, 0);
+    if (tickedBefore)
+        drive->setCheckState(Qt::Checked);
+    if (badInterval)
+        f.child<QLineEdit>("Edit1")->setText(QStringLiteral("x"));
+    w.close();
+    if (tickWhileHidden >= 0)
+        drive->setCheckState(tickWhileHidden ? Qt::Checked : Qt::Unchecked);
+    if (refreshWhileHidden)
+        w.Timer1Timer();
+    QCOMPARE(timer->isActive(), runsHidden);
+    const int starts = timer->countdownStarts();
+    w.Details1Click();
+    QCOMPARE(timer->isActive(), runsShown);
+    QCOMPARE(timer->countdownStarts(), starts + (restartsOnShow ? 1 : 0));
 }
 
 void MainWindowRefreshTest::refreshRestartsCountdown() {
