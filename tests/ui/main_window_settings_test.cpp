@@ -373,11 +373,13 @@ void MainWindowSettingsTest::closeOnlyHides() {
     w.show();
     QVERIFY(!w.close());  // refused: only hidden
     QVERIFY(w.isHidden());
-    QVERIFY(f.child<RefreshTimer>("Timer1")->isActive());
+    auto* timer = f.child<RefreshTimer>("Timer1");
+    QVERIFY(!timer->isActive());  // no drive ticked: no wake-ups until shown
     w.Hide1Click();  // already hidden: nothing changes
     QVERIFY(w.isHidden());
     w.Details1Click();
     QVERIFY(w.isVisible());
+    QVERIFY(timer->isActive());
     w.Hide1Click();
     QVERIFY(w.isHidden());
     QVERIFY(!f.seams.events.contains(QStringLiteral("quit")));
