@@ -103,6 +103,7 @@ class TForm1 : public QWidget {
     void raiseAlerts(const std::vector<LowSpaceAlert>& alerts);
     void rebuildTraffic(const std::vector<TrafficRow>& rows);
     void reportThresholdError(const DisplayModel& model, const std::string& thresholdText);
+    void assignPageColors();
     bool nothingToWatch() const;
     void armTimer();
     void unparkTimer();
@@ -121,6 +122,7 @@ class TForm1 : public QWidget {
     // window is hidden and no drive is ticked. Showing the window or ticking a drive starts
     // the countdown afresh.
     bool timerParked_ = false;
+    bool pageColorsAssigned_ = false;  // the figure labels know the page's colour
 
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;

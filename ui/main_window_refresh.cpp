@@ -126,6 +126,10 @@ void TForm1::unparkTimer() {
 }
 
 void TForm1::showEvent(QShowEvent* event) {
+    if (!pageColorsAssigned_) {
+        pageColorsAssigned_ = true;
+        assignPageColors();  // the tab widget is laid out by now
+    }
     if (figuresHidden_) {
         figuresHidden_ = false;
         refreshFigures();  // before the first paint, so no stale figure is ever seen

@@ -1,10 +1,14 @@
 // The memory, drives and network tabs.
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QTableWidget>
+#include <algorithm>
+#include <optional>
 
 #include "ui/bevel.h"
 #include "ui/drive_combo_box.h"
+#include "ui/figure_label.h"
 #include "ui/gauge.h"
 #include "ui/main_window.h"
 #include "ui/window_controls.h"
@@ -13,7 +17,7 @@ namespace koravex {
 
 namespace {
 
-constexpr LabelLook kBlue{.blue = true};
+constexpr LabelLook kBlue{.blue = true, .figure = true};
 constexpr LabelLook kBlueHeading{.bold = true, .blue = true};
 constexpr LabelLook kHeading{.bold = true};
 
@@ -34,6 +38,32 @@ Bevel* addBevel(QWidget* parent, const char* name, Bevel::Shape shape, QRect whe
 }
 
 }  // namespace
+
+void TForm1::assignPageColors() {
+    // What the tab widget itself paints where its pages lie, without any page or control:
+    // when that is one flat colour (or the page fills itself), the figure labels can paint
+    // it themselves and be opaque.
+    const QWidget* page = PageControl1->currentWidget();
+    std::optional<QColor> color;
+    if (page->autoFillBackground()) {
+        color = page->palette().color(page->backgroundRole());
+    } else {
+        const QRect area(page->mapTo(PageControl1, QPoint(0, 0)), page->size());
+        QImage pane(area.size(), QImage::Format_RGB32);
+        pane.fill(Qt::black);
+        PageControl1->render(&pane, QPoint(), QRegion(area), QWidget::DrawWindowBackground);
+        const QRgb first = pane.pixel(0, 0);
+        bool flat = !area.isEmpty();
+        for (int y = 0; y < pane.height() && flat; ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(pane.constScanLine(y));
+            flat = std::all_of(line, line + pane.width(), [first](QRgb p) { return p == first; });
+        }
+        if (flat)
+            color = QColor(first);
+    }
+    for (FigureLabel* label : findChildren<FigureLabel*>())
+        label->setPageColor(color);
+}
 
 void TForm1::buildMemoryTab(QWidget* page) {
     Label1 = addLabel(page, "Label1", 16, 8, QStringLiteral("Информация о памяти"), kBlueHeading);

@@ -2,11 +2,13 @@
 
 #include <QLabel>
 
+#include "ui/figure_label.h"
+
 namespace koravex {
 
 QLabel* addLabel(QWidget* parent, const char* name, int left, int top, const QString& text,
                  LabelLook look) {
-    auto* label = new QLabel(parent);
+    QLabel* label = look.figure ? new FigureLabel(parent) : new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
@@ -26,6 +28,10 @@ QLabel* addLabel(QWidget* parent, const char* name, int left, int top, const QSt
 }
 
 void setLabelText(QLabel* label, const QString& text) {
+    if (auto* figure = qobject_cast<FigureLabel*>(label)) {
+        figure->setFigure(text);
+        return;
+    }
     if (label->text() == text)
         return;  // an unchanged text is neither rewritten nor measured nor repainted
     label->setText(text);

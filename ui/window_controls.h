@@ -13,14 +13,16 @@ inline const QColor kLabelBlue{0, 0, 255};
 struct LabelLook {
     bool bold = false;
     bool blue = false;
-    int pointSize = 0;  // 0: the window font's size
+    int pointSize = 0;    // 0: the window font's size
+    bool figure = false;  // a text the refresh rewrites (a FigureLabel)
 };
 
 // A label sized to its text (plain text: nothing read from the system is markup).
 QLabel* addLabel(QWidget* parent, const char* name, int left, int top, const QString& text,
                  LabelLook look = {});
 
-// Sets a label's text and sizes the label to it again.
+// Sets a label's text and sizes the label to it again (a figure label only when its width
+// can change).
 void setLabelText(QLabel* label, const QString& text);
 
 // Places a widget and names it.

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QSlider>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -11,6 +12,7 @@
 
 #include "ui/drive_combo_box.h"
 #include "ui/drive_list_view.h"
+#include "ui/figure_label.h"
 #include "ui/gauge.h"
 #include "ui/refresh_timer.h"
 #include "window_test_support.h"
@@ -61,6 +63,8 @@ class MainWindowRefreshTest : public QObject {
     void unitScaleReadAtNextRefresh();
     void volumeLabelIsPlainText();
     void longFiguresPushTheirNeighbours();
+    void opaqueFiguresLookAsTransparentOnes_data();
+    void opaqueFiguresLookAsTransparentOnes();
     void alerts_data();
     void alerts();
     void failedBalloonSetsCaptionNot();
@@ -201,6 +205,53 @@ void MainWindowRefreshTest::longFiguresPushTheirNeighbours() {
     w.Timer1Timer();
     QCOMPARE(f.child<QLabel>("Label7")->x(), 160);
     QCOMPARE(f.child<QLabel>("Label3")->x(), 160);
+}
+
+void MainWindowRefreshTest::opaqueFiguresLookAsTransparentOnes_data() {
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<int>("opaqueAtLeast");  // figure labels of the tab that paint opaque
+    QTest::newRow("memory, KB") << 0 << 1 << 6;
+    QTest::newRow("memory, bytes") << 0 << 2 << 4;
+    QTest::newRow("drives, MB") << 1 << 0 << 6;
+    QTest::newRow("drives, bytes: long texts run over the frame") << 1 << 2 << 3;
+}
+
+void MainWindowRefreshTest::opaqueFiguresLookAsTransparentOnes() {
+    // What the screen holds after a refresh repainted only the labels whose figures moved
+    // must be what the whole window looks like with every label drawn the old way,
+    // transparent over the page, the frame and the bevels.
+    QFETCH(int, tab);
+    QFETCH(int, unit);
+    QFETCH(int, opaqueAtLeast);
+    WindowFixture f;
+    TForm1& w = f.make();
+    f.child<QSlider>("TrackBar1")->setValue(unit);
+    w.show();
+    auto* pages = f.child<QTabWidget>("PageControl1");
+    pages->setCurrentIndex(tab);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.Timer1Timer();
+    QCoreApplication::processEvents();
+    const QList<FigureLabel*> figures = pages->widget(tab)->findChildren<FigureLabel*>();
+    const auto opaque = std::count_if(figures.begin(), figures.end(),
+                                      [](const FigureLabel* l) { return l->paintsOpaque(); });
+    QVERIFY2(opaque >= opaqueAtLeast, QByteArray::number(static_cast<int>(opaque)));
+    // Figures move by a few digits: only their labels are repainted.
+    f.probes.memory.availPhys -= 3 * 4096 * 1024;
+    f.probes.memory.availPageFile -= 7 * 4096 * 1024;
+    f.probes.drives["C:\\"].space->totalFree -= 5 * 1024 * 1024;
+    w.Timer1Timer();
+    QCoreApplication::processEvents();
+    const QImage screen =
+        w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    for (FigureLabel* label : figures)
+        label->setPageColor(std::nullopt);
+    QVERIFY(std::none_of(figures.begin(), figures.end(),
+                         [](const FigureLabel* l) { return l->paintsOpaque(); }));
+    const QImage transparent = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(screen.size(), transparent.size());
+    QVERIFY(screen == transparent);
 }
 
 void MainWindowRefreshTest::alerts_data() {

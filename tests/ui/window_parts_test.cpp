@@ -1,10 +1,11 @@
 // The window's small parts on their own: the long refresh timer, the spin buttons' step,
-// the balloon text's cut and the colour dialog's place.
+// the balloon text's cut, the colour dialog's place and the figure labels' width rule.
 #include <QSignalSpy>
 #include <QtTest>
 #include <climits>
 
 #include "ui/color_choice.h"
+#include "ui/figure_label.h"
 #include "ui/main_window.h"
 #include "ui/refresh_timer.h"
 #include "ui/spin_buttons.h"
@@ -24,6 +25,8 @@ class WindowPartsTest : public QObject {
     void balloonTextCut();
     void colourDialogPlace_data();
     void colourDialogPlace();
+    void figureWidthKept_data();
+    void figureWidthKept();
 };
 
 void WindowPartsTest::timerWaitsInParts_data() {
@@ -154,6 +157,46 @@ void WindowPartsTest::colourDialogPlace() {
     QFETCH(QSize, dialog);
     QFETCH(QPoint, expected);
     QCOMPARE(colorDialogPlace(monitor, dialog), expected);
+}
+
+void WindowPartsTest::figureWidthKept_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("digits move") << QStringLiteral(" 5 418 620 KB")
+                                 << QStringLiteral(" 5 418 597 KB") << true;
+    QTest::newRow("every digit") << QStringLiteral("0123456789") << QStringLiteral("9876543210")
+                                 << true;
+    QTest::newRow("after a prefix") << QStringLiteral("Свободно на диске:  44 040 192 KB")
+                                    << QStringLiteral("Свободно на диске:  44 039 111 KB") << true;
+    QTest::newRow("one digit more")
+        << QStringLiteral(" 999 KB") << QStringLiteral(" 1 000 KB") << false;
+    QTest::newRow("unit letter") << QStringLiteral(" 8 KB") << QStringLiteral(" 8 MB") << false;
+    QTest::newRow("digit to blank") << QStringLiteral("1 0") << QStringLiteral("1  ") << false;
+    QTest::newRow("first text") << QStringLiteral("Label2") << QStringLiteral(" 8 388 6") << false;
+    QTest::newRow("letters only") << QStringLiteral("ext4") << QStringLiteral("vfat") << false;
+    QTest::newRow("failure text") << QStringLiteral("Серийный номер: A1B2C3D")
+                                  << QStringLiteral("Не возможно определить") << false;
+}
+
+void WindowPartsTest::figureWidthKept() {
+    // With the window's font: a text judged the same width really is, to the pixel, and
+    // a digit-only change is judged so (else every refresh measures again).
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, kept);
+    QFont font(QStringLiteral("MS Sans Serif"), 8);
+    QVERIFY(!QFontInfo(font).family().isEmpty());
+    QCOMPARE(sameWidthText(before, after, font), kept);
+    FigureLabel label;
+    label.setFont(font);
+    label.setFigure(before);
+    QLabel fresh;
+    fresh.setFont(font);
+    fresh.setText(after);
+    label.setFigure(after);
+    QCOMPARE(label.text(), after);
+    QCOMPARE(label.size(), fresh.sizeHint());
 }
 
 QTEST_MAIN(WindowPartsTest)

@@ -1,0 +1,53 @@
+#pragma once
+// A label whose text the refresh rewrites: a figure ("8 388 608 KB", "Свободно на диске: ...").
+// Two things make rewriting it cheap without changing a pixel of what is shown:
+//  - a new text that cannot be wider or narrower than the old one (the same characters but
+//    for digits, in a font whose digits are all equally wide) keeps the label's size, so
+//    the text is not measured again;
+//  - where nothing but the page's own flat colour lies beneath the label, the label fills
+//    its rectangle with that colour itself and is opaque, so a new text repaints the label
+//    alone, not the tab page's frame and the bevels behind it.
+#include <QColor>
+#include <QLabel>
+#include <QRegion>
+#include <optional>
+
+namespace koravex {
+
+class FigureLabel : public QLabel {
+    Q_OBJECT
+  public:
+    explicit FigureLabel(QWidget* parent = nullptr);
+
+    // The colour of the page beneath the label where nothing else is drawn; none when the
+    // page is not of one flat colour (the label then stays transparent).
+    void setPageColor(std::optional<QColor> color);
+    std::optional<QColor> pageColor() const { return pageColor_; }
+    // Whether the label now paints its own background (and nothing beneath it is painted).
+    bool paintsOpaque() const { return testAttribute(Qt::WA_OpaquePaintEvent); }
+
+    // Writes a text: an unchanged text is left alone, a text of the same width is not
+    // measured again, any other text sizes the label to it.
+    void setFigure(const QString& text);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void decideOpacity();
+
+    std::optional<QColor> pageColor_;
+};
+
+// True when `after` is sure to be exactly as wide as `before` in `font`: equal lengths, and
+// every character that differs is a digit in both, in a font whose digits have one advance
+// and no kerning among them or with a blank.
+bool sameWidthText(const QString& before, const QString& after, const QFont& font);
+
+// The part of a sibling widget that it paints, in its parent's coordinates: a bevel paints
+// its lines only, any other widget its whole rectangle.
+QRegion paintedArea(const QWidget* sibling);
+
+}  // namespace koravex
