@@ -57,16 +57,49 @@ printf 'update_HZ 1\n' >"$peer_home/.gkrellm2/user-config"
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR==0) {print "-"; exit} m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.1f", m}'; }
 maximum() { sort -n | tail -1; }
+# A process and all its descendants (Koravex makes its drive calls in helper processes of
+# its own; their time and memory are the program's too).
+tree() {
+    ps -e -o pid=,ppid= | awk -v r="$1" '{par[$1] = $2}
+        END {out[r] = 1; more = 1
+             while (more) {more = 0; for (k in par) if (!(k in out) && (par[k] in out)) {out[k] = 1; more = 1}}
+             for (k in out) print k}'
+}
+helpers() { tree "$1" | grep -vx "$1" || true; }
+# Resident memory of the process itself; its helpers' is shown apart (forked, they share
+# pages with it, so a sum would count those twice).
 rss_kb() { awk '/^VmRSS/ {print $2}' /proc/"$1"/status; }
-dirty_kb() { awk '/^Private_Dirty/ {print $2}' /proc/"$1"/smaps_rollup; }
+rss_helpers_kb() {
+    local s=0 p
+    for p in $(helpers "$1"); do s=$((s + $(awk '/^VmRSS/ {print $2}' /proc/"$p"/status 2>/dev/null || echo 0))); done
+    echo $s
+}
+# Private dirty memory of the process and its helpers (private pages are counted once).
+dirty_kb() {
+    local p
+    for p in $(tree "$1"); do cat /proc/"$p"/smaps_rollup 2>/dev/null || true; done |
+        awk '/^Private_Dirty/ {s+=$2} END {print s}'
+}
 tck=$(getconf CLK_TCK)
-# User plus system CPU time of a process (all its threads), in clock ticks.
-cpu_ticks() { sed 's/.*) //' /proc/"$1"/stat | awk '{print $12 + $13}'; }
+# User plus system CPU time of a process and its helpers (all threads), in clock ticks.
+cpu_ticks() {
+    local p
+    for p in $(tree "$1"); do sed 's/.*) //' /proc/"$p"/stat 2>/dev/null || true; done |
+        awk '{s += $12 + $13} END {print s}'
+}
 # The same run time as the scheduler counts it, in nanoseconds (utime+stime is this count
 # split into user and system time and rounded down to whole ticks).
-cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s+=$1} END {print s}'; }
+cpu_ns() {
+    local p
+    for p in $(tree "$1"); do cat /proc/"$p"/task/*/schedstat 2>/dev/null || true; done |
+        awk '{s+=$1} END {print s}'
+}
 # Context switches of every thread: each wake-up of a sleeping thread is one.
-wakeups() { cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ {s+=$2} END {print s}'; }
+wakeups() {
+    local p
+    for p in $(tree "$1"); do cat /proc/"$p"/task/*/status 2>/dev/null || true; done |
+        awk '/ctxt_switches/ {s+=$2} END {print s}'
+}
 # Ends a process this script started (xprobe forked it) and waits until it is gone.
 stop() {
     kill "$1" 2>/dev/null || true
@@ -141,6 +174,7 @@ for prog in "${progs[@]}"; do
     win=$(window_of "${NAME[$prog]}")
     sleep "$settle"
     R[rss_shown_$prog]=$(rss_kb "$pid")
+    R[rss_helpers_$prog]=$(rss_helpers_kb "$pid")
     R[dirty_shown_$prog]=$(dirty_kb "$pid")
     case $prog in
         koravex)
@@ -274,9 +308,10 @@ Load while measuring: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc
 | Start-up, exec to window mapped, median of $starts (ms) | ${R[start_med_koravex]} | ${R[start_med_baseline]} | ${R[start_med_textbase]} | ${R[start_med_gkrellm]} | ${R[start_med_conky]} |
 | Start-up, max of $starts (ms) | ${R[start_max_koravex]} | ${R[start_max_baseline]} | ${R[start_max_textbase]} | ${R[start_max_gkrellm]} | ${R[start_max_conky]} |
 | RSS ${settle} s after start, shown (KiB) | ${R[rss_shown_koravex]} | ${R[rss_shown_baseline]} | ${R[rss_shown_textbase]} | ${R[rss_shown_gkrellm]} | ${R[rss_shown_conky]} |
-| Private dirty, shown (KiB) | ${R[dirty_shown_koravex]} | ${R[dirty_shown_baseline]} | ${R[dirty_shown_textbase]} | ${R[dirty_shown_gkrellm]} | ${R[dirty_shown_conky]} |
+| RSS of its helper processes, shown (KiB) | ${R[rss_helpers_koravex]} | ${R[rss_helpers_baseline]} | ${R[rss_helpers_textbase]} | ${R[rss_helpers_gkrellm]} | ${R[rss_helpers_conky]} |
+| Private dirty with the helpers, shown (KiB) | ${R[dirty_shown_koravex]} | ${R[dirty_shown_baseline]} | ${R[dirty_shown_textbase]} | ${R[dirty_shown_gkrellm]} | ${R[dirty_shown_conky]} |
 | RSS hidden (KiB) | ${R[rss_hidden_koravex]} | ${R[rss_hidden_baseline]} | ${R[rss_hidden_textbase]} | | |
-| Private dirty, hidden (KiB) | ${R[dirty_hidden_koravex]} | ${R[dirty_hidden_baseline]} | ${R[dirty_hidden_textbase]} | | |
+| Private dirty with the helpers, hidden (KiB) | ${R[dirty_hidden_koravex]} | ${R[dirty_hidden_baseline]} | ${R[dirty_hidden_textbase]} | | |
 | CPU per update at 1 s ($updates updates), ms: memory tab | ${R[updns_k_mem]} | | | ${R[updns_gkrellm]} | ${R[updns_conky]} |
 | the same, drives tab | ${R[updns_k_drv]} | | | | |
 | the same, network tab | ${R[updns_k_net]} | | | | |
