@@ -1,6 +1,8 @@
 #include "core/units.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 
@@ -23,16 +25,24 @@ double scaleBytes(std::uint64_t bytes, UnitScale unit) {
 }
 
 std::string formatMask(std::string_view mask, double value) {
-    if (!(value > 0.0) || !std::isfinite(value)) value = 0.0;  // no sign is ever written
+    if (!(value > 0.0) || !std::isfinite(value))
+        value = 0.0;                         // no sign is ever written
     const double whole = std::round(value);  // halves away from zero
     std::string digits;
-    if (whole >= 1.0) {
+    if (whole >= 1.0 && whole < 18446744073709551616.0) {
+        // A whole double below 2^64 is an exact 64-bit count: its digits without printf.
+        char buf[24];
+        const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint64_t>(whole));
+        digits.assign(buf, end.ptr);
+    } else if (whole >= 1.0) {
         char buf[400];  // %.0f of a double never needs more than 309 digits
         const int n = std::snprintf(buf, sizeof buf, "%.0f", whole);
-        if (n > 0) digits.assign(buf, static_cast<std::size_t>(n));
+        if (n > 0)
+            digits.assign(buf, static_cast<std::size_t>(n));
     }
     std::size_t places = 0;
-    for (char c : mask) places += (c == '#');
+    for (char c : mask)
+        places += (c == '#');
 
     std::string out;
     out.reserve(mask.size() + digits.size());
@@ -57,7 +67,8 @@ std::string formatMask(std::string_view mask, double value) {
 }
 
 std::int32_t gaugeValue(double scaled) {
-    if (std::isnan(scaled)) return 0;
+    if (std::isnan(scaled))
+        return 0;
     const double r = std::nearbyint(scaled);  // default rounding mode: halves to even
     if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
         return std::numeric_limits<std::int32_t>::max();

@@ -15,9 +15,10 @@ bool isDigit(QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// Whether the font's digits are all equally wide and never kerned against each other or
-// a blank. Measured once per font, the first time it is asked.
+}  // namespace
+
 bool tabularDigits(const QFont& font) {
+    // Measured once per font, the first time it is asked.
     static QHash<QString, bool> known;
     const QString key = font.key();
     if (const auto it = known.constFind(key); it != known.constEnd())
@@ -53,9 +54,11 @@ bool tabularDigits(const QFont& font) {
     return tabular;
 }
 
-}  // namespace
-
 bool sameWidthText(const QString& before, const QString& after, const QFont& font) {
+    return sameWidthText(before, after, tabularDigits(font));
+}
+
+bool sameWidthText(const QString& before, const QString& after, bool tabular) {
     if (before.size() != after.size())
         return false;
     bool digitsOnly = true;
@@ -66,7 +69,7 @@ bool sameWidthText(const QString& before, const QString& after, const QFont& fon
         digitsOnly = isDigit(before[i]) && isDigit(after[i]);
         anyDigit = true;
     }
-    return digitsOnly && (!anyDigit || tabularDigits(font));
+    return digitsOnly && (!anyDigit || tabular);
 }
 
 QRegion paintedArea(const QWidget* sibling) {
@@ -92,7 +95,12 @@ void FigureLabel::setFigure(const QString& text) {
     const QString before = this->text();
     if (before == text)
         return;  // an unchanged text is neither rewritten nor measured nor repainted
-    const bool keepSize = sameWidthText(before, text, font());
+    bool keepSize = sameWidthText(before, text, true);
+    if (keepSize) {
+        if (!tabular_)
+            tabular_ = tabularDigits(font());  // asked the first time it matters
+        keepSize = sameWidthText(before, text, *tabular_);
+    }
     setText(text);
     if (!keepSize)
         adjustSize();
@@ -115,6 +123,12 @@ void FigureLabel::decideOpacity() {
     }
     if (opaque != paintsOpaque())
         setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+}
+
+void FigureLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange)
+        tabular_.reset();
+    QLabel::changeEvent(event);
 }
 
 void FigureLabel::moveEvent(QMoveEvent* event) {

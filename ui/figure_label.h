@@ -31,6 +31,7 @@ class FigureLabel : public QLabel {
     void setFigure(const QString& text);
 
   protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -39,12 +40,17 @@ class FigureLabel : public QLabel {
     void decideOpacity();
 
     std::optional<QColor> pageColor_;
+    std::optional<bool> tabular_;  // whether the label's font has tabular digits, once asked
 };
 
 // True when `after` is sure to be exactly as wide as `before` in `font`: equal lengths, and
 // every character that differs is a digit in both, in a font whose digits have one advance
 // and no kerning among them or with a blank.
 bool sameWidthText(const QString& before, const QString& after, const QFont& font);
+// The same, told whether the font's digits are tabular (see tabularDigits).
+bool sameWidthText(const QString& before, const QString& after, bool tabular);
+// Whether the font's digits all have one advance and no kerning among them or with a blank.
+bool tabularDigits(const QFont& font);
 
 // The part of a sibling widget that it paints, in its parent's coordinates: a bevel paints
 // its lines only, any other widget its whole rectangle.

@@ -189,33 +189,24 @@ void TForm1::raiseAlerts(const std::vector<LowSpaceAlert>& alerts) {
 }
 
 void TForm1::rebuildTraffic(const std::vector<TrafficRow>& rows) {
-    // The rows are written over the previous ones cell by cell; a table whose texts are all
-    // the same is left alone (no work, no repaint).
+    // The rows are written over the previous ones cell by cell, and only the cells whose
+    // text changed: each asks for its own rectangle to be repainted, and the event loop
+    // paints them all at once afterwards (the header and the unchanged cells are left
+    // alone). A table whose texts are all the same is not touched at all.
     const int count = static_cast<int>(rows.size());
-    const auto cellDiffers = [&](int r, int c) {
-        const QTableWidgetItem* item = lvTraffic->item(r, c);
-        return item == nullptr || item->text() != text(rows[r][c]);
-    };
-    bool changed = lvTraffic->rowCount() != count;
-    for (int r = 0; r < count && !changed; ++r)
-        for (int c = 0; c < kTrafficColumns && !changed; ++c)
-            changed = cellDiffers(r, c);
-    if (!changed)
-        return;
-    // One batch: no repaint while the rows are written, one when they are all there.
-    lvTraffic->setUpdatesEnabled(false);
     if (lvTraffic->rowCount() != count)
         lvTraffic->setRowCount(count);
     for (int r = 0; r < count; ++r) {
         for (int c = 0; c < kTrafficColumns; ++c) {
             const QString cell = text(rows[r][c]);
-            if (QTableWidgetItem* item = lvTraffic->item(r, c))
-                item->setText(cell);  // an equal text changes nothing in the item
-            else
+            if (QTableWidgetItem* item = lvTraffic->item(r, c)) {
+                if (item->text() != cell)
+                    item->setText(cell);
+            } else {
                 lvTraffic->setItem(r, c, new QTableWidgetItem(cell));
+            }
         }
     }
-    lvTraffic->setUpdatesEnabled(true);
 }
 
 void TForm1::reportThresholdError(const DisplayModel& model, const std::string& thresholdText) {
