@@ -7,6 +7,7 @@ KORAVEX=$1
 PEER=$2
 source "$(dirname "$0")/lib.sh"
 skip_if_instance_running "$PEER"
+command -v xrdb >/dev/null || { echo "SKIP: xrdb (x11-xserver-utils) is not installed"; exit 77; }
 DIR=$(mktemp -d)
 trap 'cleanup; rm -rf "$DIR"' EXIT
 
