@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The program under Weston (headless) through Xwayland, as it runs on a Wayland desktop: the
 # window shows, a close request hides it, a second start shows it again, SIGTERM ends it
-# with 0. Weston's X window manager places the window itself and keeps it on top of nothing;
+# with 0. Weston's X window manager places the window itself and does not keep it on top;
 # where it was put is printed, not checked. There is no tray.
 # Usage: weston_xwayland.sh KORAVEX INSTANCE_PEER X_CLOSE
 KORAVEX=$1
