@@ -4,6 +4,9 @@
 #include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
+#include <QStyleOption>
+#include <QTextLayout>
 
 #include "ui/bevel.h"
 
@@ -126,8 +129,10 @@ void FigureLabel::decideOpacity() {
 }
 
 void FigureLabel::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         tabular_.reset();
+        glyphRuns_.clear();
+    }
     QLabel::changeEvent(event);
 }
 
@@ -137,14 +142,98 @@ void FigureLabel::moveEvent(QMoveEvent* event) {
 }
 
 void FigureLabel::resizeEvent(QResizeEvent* event) {
+    glyphRuns_.clear();  // laid out for the old size
     decideOpacity();
     QLabel::resizeEvent(event);
 }
 
+bool FigureLabel::swapDigits(const QString& text) {
+    // The glyphs of the old text with the digits' glyphs changed in order: same advances,
+    // so the same places (the caller has made sure the width cannot change).
+    QString digits;
+    for (const QChar c : text)
+        if (isDigit(c))
+            digits += c;
+    qsizetype next = 0;
+    QList<QGlyphRun> runs = glyphRuns_;
+    for (QGlyphRun& run : runs) {
+        const QList<quint32> digitGlyphs =
+            run.rawFont().glyphIndexesForString(QStringLiteral("0123456789"));
+        if (digitGlyphs.size() != 10)
+            return false;
+        QList<quint32> glyphs = run.glyphIndexes();
+        for (quint32& glyph : glyphs) {
+            if (!digitGlyphs.contains(glyph))
+                continue;
+            if (next >= digits.size())
+                return false;
+            glyph = digitGlyphs[digits[next++].unicode() - '0'];
+        }
+        run.setGlyphIndexes(glyphs);
+    }
+    if (next != digits.size())
+        return false;  // a digit drawn by some other glyph: lay the text out afresh
+    glyphRuns_ = runs;
+    return true;
+}
+
+bool FigureLabel::prepareGlyphs() {
+    const QString current = text();
+    if (!glyphRuns_.isEmpty() && glyphText_ == current)
+        return true;
+    for (const QChar c : current)
+        if (c.unicode() >= 0x0590)
+            return false;  // right-to-left and complex scripts: QLabel's own way
+    if (!glyphRuns_.isEmpty() && tabular_.value_or(false) &&
+        sameWidthText(glyphText_, current, true) && swapDigits(current)) {
+        glyphText_ = current;
+        return true;
+    }
+    // One line, left to right, centred vertically in the label: as QLabel draws it.
+    QTextLayout layout(current, font());
+    QTextOption option;
+    option.setTextDirection(Qt::LeftToRight);
+    option.setWrapMode(QTextOption::ManualWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) {
+        layout.endLayout();
+        return false;
+    }
+    line.setLineWidth(width());
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    const QPointF offset(0, (height() - (line.ascent() + line.descent())) / 2);
+    glyphRuns_ = layout.glyphRuns();
+    for (QGlyphRun& run : glyphRuns_) {
+        QList<QPointF> places = run.positions();
+        for (QPointF& p : places)
+            p += offset;
+        run.setPositions(places);
+    }
+    glyphText_ = current;
+    return true;
+}
+
 void FigureLabel::paintEvent(QPaintEvent* event) {
-    if (paintsOpaque())
-        QPainter(this).fillRect(event->rect(), *pageColor_);
-    QLabel::paintEvent(event);
+    if (!paintsOpaque()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.fillRect(event->rect(), *pageColor_);
+    if (!prepareGlyphs()) {
+        painter.end();
+        QLabel::paintEvent(event);
+        return;
+    }
+    QStyleOption option;
+    option.initFrom(this);
+    painter.setPen(QPen(option.palette.brush(foregroundRole()), painter.pen().widthF()));
+    painter.setClipRect(rect(), Qt::IntersectClip);
+    for (const QGlyphRun& run : std::as_const(glyphRuns_))
+        painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 }  // namespace koravex

@@ -6,9 +6,13 @@
 //    the text is not measured again;
 //  - where nothing but the page's own flat colour lies beneath the label, the label fills
 //    its rectangle with that colour itself and is opaque, so a new text repaints the label
-//    alone, not the tab page's frame and the bevels behind it.
+//    alone, not the tab page's frame and the bevels behind it. An opaque label also keeps
+//    the glyphs of its text: a new text that differs in digits only takes the digits'
+//    glyphs in their places, without shaping the text again.
 #include <QColor>
+#include <QGlyphRun>
 #include <QLabel>
+#include <QList>
 #include <QRegion>
 #include <optional>
 
@@ -38,9 +42,13 @@ class FigureLabel : public QLabel {
 
   private:
     void decideOpacity();
+    bool prepareGlyphs();
+    bool swapDigits(const QString& text);
 
     std::optional<QColor> pageColor_;
     std::optional<bool> tabular_;  // whether the label's font has tabular digits, once asked
+    QString glyphText_;            // the text that glyphRuns_ draw
+    QList<QGlyphRun> glyphRuns_;   // in label coordinates, laid out as QLabel lays out
 };
 
 // True when `after` is sure to be exactly as wide as `before` in `font`: equal lengths, and

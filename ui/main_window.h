@@ -122,7 +122,8 @@ class TForm1 : public QWidget {
     // window is hidden and no drive is ticked. Showing the window or ticking a drive starts
     // the countdown afresh.
     bool timerParked_ = false;
-    bool pageColorsAssigned_ = false;  // the figure labels know the page's colour
+    bool pageColorsAssigned_ = false;       // the figure labels know the page's colour
+    std::vector<TrafficRow> trafficShown_;  // the texts of lvTraffic's cells, as written
 
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;

@@ -193,18 +193,23 @@ void TForm1::rebuildTraffic(const std::vector<TrafficRow>& rows) {
     // text changed: each asks for its own rectangle to be repainted, and the event loop
     // paints them all at once afterwards (the header and the unchanged cells are left
     // alone). A table whose texts are all the same is not touched at all.
+    // The texts last written are kept as they came, so that telling an unchanged cell
+    // costs one comparison of bytes.
     const int count = static_cast<int>(rows.size());
     if (lvTraffic->rowCount() != count)
         lvTraffic->setRowCount(count);
+    trafficShown_.resize(rows.size());
     for (int r = 0; r < count; ++r) {
         for (int c = 0; c < kTrafficColumns; ++c) {
-            const QString cell = text(rows[r][c]);
-            if (QTableWidgetItem* item = lvTraffic->item(r, c)) {
-                if (item->text() != cell)
-                    item->setText(cell);
-            } else {
-                lvTraffic->setItem(r, c, new QTableWidgetItem(cell));
-            }
+            const std::string& cell = rows[r][c];
+            QTableWidgetItem* item = lvTraffic->item(r, c);
+            if (item != nullptr && trafficShown_[r][c] == cell)
+                continue;
+            if (item != nullptr)
+                item->setText(text(cell));
+            else
+                lvTraffic->setItem(r, c, new QTableWidgetItem(text(cell)));
+            trafficShown_[r][c] = cell;
         }
     }
 }
