@@ -7,6 +7,8 @@
 #include <QRawFont>
 #include <QStyleOption>
 #include <QTextLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "ui/bevel.h"
 
@@ -104,9 +106,53 @@ void FigureLabel::setFigure(const QString& text) {
             tabular_ = tabularDigits(font());  // asked the first time it matters
         keepSize = sameWidthText(before, text, *tabular_);
     }
+    if (keepSize && paintsOpaque() && isVisible() && glyphText_ == before &&
+        !glyphRuns_.isEmpty()) {
+        // Only the places of the digits that changed are painted again, each widened by
+        // what any glyph of the font may reach past its advance: every pixel a changed
+        // glyph touches, old or new, is drawn afresh with all the glyphs over it.
+        const QRegion changed = changedDigits(before, text);
+        setAttribute(Qt::WA_UpdatesDisabled, true);  // setText's repaint of the whole label
+        setText(text);
+        setAttribute(Qt::WA_UpdatesDisabled, false);
+        update(changed);
+        return;
+    }
     setText(text);
     if (!keepSize)
         adjustSize();
+}
+
+QRegion FigureLabel::changedDigits(const QString& before, const QString& after) const {
+    QList<qreal> places;  // the left edge of each digit's glyph, in order
+    for (const QGlyphRun& run : glyphRuns_) {
+        const QList<quint32> digitGlyphs =
+            run.rawFont().glyphIndexesForString(QStringLiteral("0123456789"));
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        for (qsizetype g = 0; g < glyphs.size() && g < positions.size(); ++g)
+            if (digitGlyphs.contains(glyphs[g]))
+                places.append(positions[g].x());
+    }
+    const QFontMetricsF metrics(font());
+    const qreal advance = metrics.horizontalAdvance(QLatin1Char('0'));
+    const qreal reach =
+        std::max<qreal>({0.0, -metrics.minLeftBearing(), -metrics.minRightBearing()}) + 1;
+    QRegion region;
+    qsizetype digit = 0;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        if (!isDigit(before[i]))
+            continue;
+        if (before[i] != after[i]) {
+            if (digit >= places.size())
+                return QRegion(rect());  // glyphs and digits do not match: all of it
+            const int left = static_cast<int>(std::floor(places[digit] - reach));
+            const int right = static_cast<int>(std::ceil(places[digit] + advance + reach));
+            region += QRect(left, 0, right - left, height());
+        }
+        ++digit;
+    }
+    return region;
 }
 
 void FigureLabel::decideOpacity() {

@@ -44,6 +44,7 @@ class FigureLabel : public QLabel {
     void decideOpacity();
     bool prepareGlyphs();
     bool swapDigits(const QString& text);
+    QRegion changedDigits(const QString& before, const QString& after) const;
 
     std::optional<QColor> pageColor_;
     std::optional<bool> tabular_;  // whether the label's font has tabular digits, once asked
