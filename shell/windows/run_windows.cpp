@@ -57,7 +57,7 @@ int runKoravex() {
 
     std::unique_ptr<Probes> probes = makeProbes();
     WindowsShell shell(*probes, tracedNotify(), [] { QCoreApplication::quit(); });
-    shell.window().show();
+    shell.showAtStart();
     QApplication::exec();
     return 0;
 }

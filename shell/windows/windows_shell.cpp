@@ -62,6 +62,11 @@ void WindowsShell::openMenuAt(POINT cursor) {
     window_->popupMenu()->popup(logicalPoint(cursor));
 }
 
+void WindowsShell::showAtStart() {
+    window_->show();
+    window_->Details1Click();
+}
+
 void WindowsShell::quit() {
     tray_.remove();
     if (endEventLoop_) {

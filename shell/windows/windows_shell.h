@@ -26,6 +26,9 @@ class WindowsShell : public QObject, public QAbstractNativeEventFilter {
     TrayRecord& tray() { return tray_; }
     HWND mainWindow() const { return mainWindow_; }
 
+    // The first showing at start: shown, then placed in the corner by the window's own
+    // rectangle, which exists only once the system has shown it.
+    void showAtStart();
     // The tray menu's Close: delete the icon, end the event loop.
     void quit();
 
