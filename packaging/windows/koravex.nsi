@@ -3,7 +3,7 @@
 ; makensis -DVERSION=1.0.0.1 -DSTAGE=folder -DICON=koravex.ico -DINSTALL_FILES=install.nsh
 ;          -DUNINSTALL_FILES=uninstall.nsh -DOUTFILE=setup.exe
 ; (scripts/windows-package.sh writes the two file lists from the folder it packs.)
-Unicode true
+Target amd64-unicode
 !include "MUI2.nsh"
 
 Name "Koravex"
@@ -57,6 +57,9 @@ Section "Uninstall"
     !include "${UNINSTALL_FILES}"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
+    ; The folder of per-user programs, made by this installer where it was missing, goes
+    ; with the last program in it (RMDir removes only empty folders).
+    RMDir "$LOCALAPPDATA\Programs"
     Delete "$SMPROGRAMS\Koravex\Koravex.lnk"
     Delete "$SMPROGRAMS\Koravex\Uninstall Koravex.lnk"
     RMDir "$SMPROGRAMS\Koravex"

@@ -1,7 +1,8 @@
 // koravex-win-probe: what the end-to-end tests ask of the Windows side, under Wine.
 //   window             the marked main window: visibility, caption, client size, outer
 //                      rectangle, the work area, the extended styles; exit 3 when none
-//   popups             visible top-level windows of the main window's process besides it
+//   popups             how many visible top-level windows the main window's process has
+//                      besides it, and the first one's rectangle
 //   decoy SECONDS      a marked window of this (other) executable; prints how many WM_USER
 //                      it received before SECONDS ran out
 #include <windows.h>
@@ -19,6 +20,7 @@ struct Found {
     HWND main = nullptr;
     DWORD pid = 0;
     int popups = 0;
+    RECT firstPopup{};
 };
 
 BOOL CALLBACK findMarked(HWND window, LPARAM parameter) {
@@ -39,7 +41,9 @@ BOOL CALLBACK countPopups(HWND window, LPARAM parameter) {
         RECT r{};
         GetWindowRect(window, &r);
         if (r.right - r.left > 1 && r.bottom - r.top > 1) {
-            ++found->popups;
+            if (found->popups++ == 0) {
+                found->firstPopup = r;
+            }
         }
     }
     return TRUE;
@@ -67,14 +71,18 @@ int window() {
     GetWindowRect(found.main, &outer);
     RECT area{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    POINT origin{0, 0};
+    ClientToScreen(found.main, &origin);
     const LONG_PTR ex = GetWindowLongPtrW(found.main, GWL_EXSTYLE);
-    std::printf(
-        "found=1\nvisible=%d\ncaption=%s\nclient=%ldx%ld\nouter=%ld,%ld,%ld,%ld\n"
-        "workarea=%ld,%ld,%ld,%ld\ntoolwindow=%d\nappwindow=%d\ntopmost=%d\n",
-        IsWindowVisible(found.main) ? 1 : 0, utf8(caption).c_str(), client.right - client.left,
-        client.bottom - client.top, outer.left, outer.top, outer.right, outer.bottom, area.left,
-        area.top, area.right, area.bottom, (ex & WS_EX_TOOLWINDOW) != 0,
-        (ex & WS_EX_APPWINDOW) != 0, (ex & WS_EX_TOPMOST) != 0);
+    std::printf("found=1\nvisible=%d\ncaption=%s\nclient=%ldx%ld\n",
+                IsWindowVisible(found.main) ? 1 : 0, utf8(caption).c_str(),
+                client.right - client.left, client.bottom - client.top);
+    std::printf("outer=%ld,%ld,%ld,%ld\nworkarea=%ld,%ld,%ld,%ld\norigin=%ld,%ld\n", outer.left,
+                outer.top, outer.right, outer.bottom, area.left, area.top, area.right, area.bottom,
+                origin.x, origin.y);
+    std::printf("toolwindow=%d\nappwindow=%d\ntopmost=%d\npid=%lu\n",
+                (ex & WS_EX_TOOLWINDOW) != 0 ? 1 : 0, (ex & WS_EX_APPWINDOW) != 0 ? 1 : 0,
+                (ex & WS_EX_TOPMOST) != 0 ? 1 : 0, static_cast<unsigned long>(found.pid));
     return 0;
 }
 
@@ -85,7 +93,8 @@ int popups() {
         return 3;
     }
     EnumWindows(&countPopups, reinterpret_cast<LPARAM>(&found));
-    std::printf("%d\n", found.popups);
+    const RECT& r = found.firstPopup;
+    std::printf("%d %ld,%ld,%ld,%ld\n", found.popups, r.left, r.top, r.right, r.bottom);
     return 0;
 }
 

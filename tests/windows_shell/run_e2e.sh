@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The Windows end-to-end tests over the packages: the zip's program driven through its tray,
+# the low-space alert (root, in a private mount namespace), the installer. Each runs in a
+# Wine prefix of its own; a skipped one (exit 77) does not fail the run.
+# Usage: run_e2e.sh PACKAGES_DIR PROBE_EXE   (DISPLAY set: a virtual display without a tray)
+set -uo pipefail
+here=$(dirname "$(realpath "$0")")
+packages=$(realpath "$1")
+probe=$(realpath "$2")
+zip=$(ls "$packages"/koravex-*-win64.zip | head -1)
+setup=$(ls "$packages"/koravex-*-win64-setup.exe 2>/dev/null | head -1)
+failed=0
+run() {
+    local name=$1 rc=0
+    shift
+    echo "== $name =="
+    "$@" || rc=$?
+    case $rc in
+        0) echo "== $name: passed ==" ;;
+        77) echo "== $name: skipped ==" ;;
+        *) echo "== $name: FAILED ($rc) =="; failed=1 ;;
+    esac
+}
+run windows_e2e_tray "$here/e2e_windows.sh" "$zip" "$probe"
+run windows_e2e_alert "$here/../e2e/in_private_ns.sh" "$here/alert_windows.sh" "$zip" "$probe"
+if [ -n "$setup" ]; then
+    run windows_e2e_installer "$here/installer_windows.sh" "$setup" "$probe"
+else
+    echo "== windows_e2e_installer: FAILED (no installer in $packages) =="
+    failed=1
+fi
+exit "$failed"
