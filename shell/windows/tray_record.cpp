@@ -98,6 +98,17 @@ bool TrayRecord::showBalloon(const QString& title, const QString& text) {
     return notify_(NIM_MODIFY, &record_) != FALSE;
 }
 
+void TrayRecord::addAgain() {
+    if (!added_ || removed_) {
+        return;
+    }
+    // The same record, without the balloon: a restarted task bar would show the last
+    // warning again.
+    NOTIFYICONDATAW again = record_;
+    again.uFlags &= ~static_cast<UINT>(NIF_INFO);
+    notify_(NIM_ADD, &again);
+}
+
 void TrayRecord::remove() {
     if (!added_ || removed_) {
         return;
@@ -109,6 +120,14 @@ void TrayRecord::remove() {
 
 LRESULT CALLBACK TrayRecord::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // wParam carries the icon's id; the program has one icon.
+    static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    if (message == taskbarCreated && taskbarCreated != 0) {
+        auto* self = reinterpret_cast<TrayRecord*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self != nullptr) {
+            self->addAgain();
+        }
+        return 0;
+    }
     if (message == kCallbackMessage) {
         auto* self = reinterpret_cast<TrayRecord*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self != nullptr) {

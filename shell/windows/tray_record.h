@@ -43,6 +43,9 @@ class TrayRecord {
     // (at most 255 characters) and title (at most 63), 20000 ms, the warning icon; the
     // result of NIM_MODIFY.
     bool showBalloon(const QString& title, const QString& text);
+    // The icon added again, when the task bar was restarted (its "TaskbarCreated" message):
+    // an icon that vanished with the old task bar could no longer be shown or closed.
+    void addAgain();
     // Clears the flags and deletes the icon; later calls do nothing.
     void remove();
 

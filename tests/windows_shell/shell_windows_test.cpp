@@ -89,6 +89,7 @@ class ShellWindowsTest : public QObject {
     void balloonResultAndLimits();
     void callbackByMouseMessage_data();
     void callbackByMouseMessage();
+    void taskbarRestartAddsTheIconAgain();
     void shellMarksWindowAndShowsOnWmUser();
     void shellQuitDeletesIconAndEndsLoop();
 };
@@ -302,6 +303,27 @@ void ShellWindowsTest::callbackByMouseMessage() {
         QCOMPARE(at.x, cursor.x);
         QCOMPARE(at.y, cursor.y);
     }
+}
+
+void ShellWindowsTest::taskbarRestartAddsTheIconAgain() {
+    std::vector<std::pair<DWORD, UINT>> calls;
+    TrayRecord tray(
+        [&](DWORD message, NOTIFYICONDATAW* record) {
+            calls.emplace_back(message, record->uFlags);
+            return TRUE;
+        },
+        LoadIconW(nullptr, IDI_APPLICATION));
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    SendMessageW(tray.window(), taskbarCreated, 0, 0);  // before the icon exists: nothing
+    tray.add();
+    tray.showBalloon(QStringLiteral("Внимание!"), QStringLiteral("low"));
+    SendMessageW(tray.window(), taskbarCreated, 0, 0);
+    QCOMPARE(tray.record().uFlags, 0x17u);  // the record keeps its balloon flag
+    tray.remove();
+    SendMessageW(tray.window(), taskbarCreated, 0, 0);  // after Close: nothing
+    const std::vector<std::pair<DWORD, UINT>> expected{
+        {NIM_ADD, 0x7}, {NIM_MODIFY, 0x17}, {NIM_ADD, 0x7}, {NIM_DELETE, 0}};
+    QCOMPARE(calls, expected);
 }
 
 void ShellWindowsTest::shellMarksWindowAndShowsOnWmUser() {
