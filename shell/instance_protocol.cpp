@@ -4,7 +4,7 @@ namespace koravex {
 
 namespace {
 
-constexpr char kGreetingWord[] = "instance";
+constexpr std::string_view kGreetingWord = "instance";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool needsEncoding(char c) {
@@ -27,29 +27,26 @@ int hexValue(char c) {
 
 }  // namespace
 
-QByteArray encodeField(const QByteArray& raw) {
-    QByteArray out;
+std::string encodeField(std::string_view raw) {
+    std::string out;
     out.reserve(raw.size());
     for (const char c : raw) {
         if (needsEncoding(c)) {
             const auto u = static_cast<unsigned char>(c);
-            out.append('%');
-            out.append(kHexDigits[u >> 4]);
-            out.append(kHexDigits[u & 0x0F]);
+            out += '%';
+            out += kHexDigits[u >> 4];
+            out += kHexDigits[u & 0x0F];
         } else {
-            out.append(c);
+            out += c;
         }
     }
     return out;
 }
 
-std::optional<QByteArray> decodeField(const QByteArray& encoded) {
-    if (encoded.isEmpty()) {
-        return std::nullopt;
-    }
-    QByteArray out;
+std::optional<std::string> decodeField(std::string_view encoded) {
+    std::string out;
     out.reserve(encoded.size());
-    for (qsizetype i = 0; i < encoded.size(); ++i) {
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
         const char c = encoded[i];
         if (c == '%') {
             if (i + 2 >= encoded.size()) {
@@ -60,19 +57,19 @@ std::optional<QByteArray> decodeField(const QByteArray& encoded) {
             if (high < 0 || low < 0) {
                 return std::nullopt;
             }
-            out.append(static_cast<char>(high * 16 + low));
+            out += static_cast<char>(high * 16 + low);
             i += 2;
         } else if (needsEncoding(c)) {
             return std::nullopt;
         } else {
-            out.append(c);
+            out += c;
         }
     }
     return out;
 }
 
-QByteArray formatGreeting(const InstanceGreeting& greeting) {
-    QByteArray line(kGreetingWord);
+std::string formatGreeting(const InstanceGreeting& greeting) {
+    std::string line(kGreetingWord);
     line += ' ';
     line += encodeField(greeting.windowClass);
     line += greeting.visible ? " 1 " : " 0 ";
@@ -81,25 +78,39 @@ QByteArray formatGreeting(const InstanceGreeting& greeting) {
     return line;
 }
 
-std::optional<InstanceGreeting> parseGreeting(const QByteArray& line) {
-    const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() != 4 || fields[0] != kGreetingWord) {
+std::optional<InstanceGreeting> parseGreeting(std::string_view line) {
+    // Exactly four fields between single spaces; an empty field is an empty value.
+    std::string_view fields[4];
+    std::size_t count = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t space = line.find(' ', start);
+        if (count == 4) {
+            return std::nullopt;
+        }
+        fields[count++] =
+            line.substr(start, space == std::string_view::npos ? space : space - start);
+        if (space == std::string_view::npos) {
+            break;
+        }
+        start = space + 1;
+    }
+    if (count != 4 || fields[0] != kGreetingWord || (fields[2] != "0" && fields[2] != "1")) {
         return std::nullopt;
     }
-    const std::optional<QByteArray> windowClass = decodeField(fields[1]);
-    const std::optional<QByteArray> path = decodeField(fields[3]);
-    if (!windowClass || !path || (fields[2] != "0" && fields[2] != "1")) {
+    std::optional<std::string> windowClass = decodeField(fields[1]);
+    std::optional<std::string> path = decodeField(fields[3]);
+    if (!windowClass || !path) {
         return std::nullopt;
     }
-    return InstanceGreeting{*windowClass, fields[2] == "1", *path};
+    return InstanceGreeting{std::move(*windowClass), fields[2] == "1", std::move(*path)};
 }
 
-QByteArray formatCommand(InstanceCommand command) {
-    return command == InstanceCommand::Activate ? QByteArrayLiteral("activate\n")
-                                                : QByteArrayLiteral("raise\n");
+std::string formatCommand(InstanceCommand command) {
+    return command == InstanceCommand::Activate ? "activate\n" : "raise\n";
 }
 
-std::optional<InstanceCommand> parseCommand(const QByteArray& line) {
+std::optional<InstanceCommand> parseCommand(std::string_view line) {
     if (line == "activate") {
         return InstanceCommand::Activate;
     }
@@ -109,16 +120,27 @@ std::optional<InstanceCommand> parseCommand(const QByteArray& line) {
     return std::nullopt;
 }
 
-QList<QByteArray> LineBuffer::feed(const QByteArray& bytes) {
-    QList<QByteArray> lines;
+std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
+                                              const InstanceIdentity& own) {
+    if (found.windowClass != own.windowClass || found.executablePath != own.executablePath) {
+        return {};
+    }
+    if (found.visible) {
+        return {InstanceCommand::Raise};
+    }
+    return {InstanceCommand::Activate, InstanceCommand::Raise};
+}
+
+std::vector<std::string> LineBuffer::feed(std::string_view bytes) {
+    std::vector<std::string> lines;
     if (overflowed_) {
         return lines;
     }
     pending_ += bytes;
-    qsizetype start = 0;
+    std::size_t start = 0;
     for (;;) {
-        const qsizetype end = pending_.indexOf('\n', start);
-        if (end < 0) {
+        const std::size_t end = pending_.find('\n', start);
+        if (end == std::string::npos) {
             break;
         }
         if (end - start > kMaxProtocolLine) {
@@ -126,10 +148,10 @@ QList<QByteArray> LineBuffer::feed(const QByteArray& bytes) {
             pending_.clear();
             return lines;
         }
-        lines.append(pending_.mid(start, end - start));
+        lines.push_back(pending_.substr(start, end - start));
         start = end + 1;
     }
-    pending_.remove(0, start);
+    pending_.erase(0, start);
     if (pending_.size() > kMaxProtocolLine) {
         overflowed_ = true;
         pending_.clear();

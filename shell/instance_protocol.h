@@ -1,51 +1,77 @@
 #pragma once
-// The line protocol spoken over the single-instance socket.
+// What a starting process and the running instance say to each other, and what the starting
+// process decides from it. Nothing here depends on the platform or on Qt.
 //
-// On every accepted connection the running instance writes one greeting line:
+// The running instance greets every connection with one line:
 //     instance <window class> <0|1 visible> <executable path>\n
 // where the class and the path are percent-encoded (every byte outside '!'..'~' and '%'
-// itself as %XX), so that any byte string travels on one line. The starting process may then
-// send command lines: "activate" (show the hidden window) and "raise" (bring it to the front).
-// Anything else is ignored by the receiver.
-#include <QByteArray>
-#include <QList>
+// itself as %XX), so that any byte string, the empty one included, travels as one field. The
+// starting process may then send command lines: "activate" (show the hidden window) and
+// "raise" (bring it to the front). Anything else is ignored by the receiver.
+#include <chrono>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace koravex {
 
+// The instance mutex's name and the main window's class.
+inline constexpr char kInstanceMutexName[] = "TarquelKoravex";
+inline constexpr char kInstanceWindowClass[] = "TForm1";
+// How long a second start waits for the running instance before it gives up.
+inline constexpr std::chrono::milliseconds kHandOverTimeout{1000};
+
 // A line longer than this (terminator excluded) is malformed; the connection is dropped.
-inline constexpr qsizetype kMaxProtocolLine = 4096;
+inline constexpr std::size_t kMaxProtocolLine = 4096;
 
 struct InstanceGreeting {
-    QByteArray windowClass;
+    std::string windowClass;
     bool visible = false;
-    QByteArray executablePath;
+    std::string executablePath;
 
     bool operator==(const InstanceGreeting&) const = default;
 };
 
+// What a starting process compares with the running instance, byte for byte.
+struct InstanceIdentity {
+    std::string windowClass;
+    std::string executablePath;
+};
+
+// The executable path of this process, as the platform gives it (on Linux /proc/self/exe, or
+// where /proc cannot be read, the path the program was started by, made absolute); empty when
+// it cannot be known.
+std::string ownExecutablePath();
+
 enum class InstanceCommand { Activate, Raise };
 
-QByteArray encodeField(const QByteArray& raw);
-// nullopt: an empty field, a raw byte that must have been encoded, or a bad %XX sequence.
-std::optional<QByteArray> decodeField(const QByteArray& encoded);
+std::string encodeField(std::string_view raw);
+// nullopt: a raw byte that must have been encoded, or a bad %XX sequence.
+std::optional<std::string> decodeField(std::string_view encoded);
 
-QByteArray formatGreeting(const InstanceGreeting& greeting);            // with the trailing '\n'
-std::optional<InstanceGreeting> parseGreeting(const QByteArray& line);  // without '\n'
+std::string formatGreeting(const InstanceGreeting& greeting);          // with the trailing '\n'
+std::optional<InstanceGreeting> parseGreeting(std::string_view line);  // without '\n'
 
-QByteArray formatCommand(InstanceCommand command);                    // with the trailing '\n'
-std::optional<InstanceCommand> parseCommand(const QByteArray& line);  // without '\n'
+std::string formatCommand(InstanceCommand command);                  // with the trailing '\n'
+std::optional<InstanceCommand> parseCommand(std::string_view line);  // without '\n'
+
+// The hand-over to a running instance that answered as `found`: nothing when it is not ours
+// (another class or another executable), else "activate" when its window is hidden, then
+// "raise".
+std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
+                                              const InstanceIdentity& own);
 
 // Splits a byte stream into lines. Once a line grows past kMaxProtocolLine the buffer is
 // marked overflowed and yields nothing more.
 class LineBuffer {
   public:
     // Appends the bytes and returns every line completed by them, without the '\n'.
-    QList<QByteArray> feed(const QByteArray& bytes);
+    std::vector<std::string> feed(std::string_view bytes);
     bool overflowed() const { return overflowed_; }
 
   private:
-    QByteArray pending_;
+    std::string pending_;
     bool overflowed_ = false;
 };
 

@@ -42,12 +42,12 @@ WindowHooks KoravexShell::makeHooks() {
     return hooks;
 }
 
-InstanceGreeting KoravexShell::greeting(const QByteArray& executablePath) const {
+InstanceGreeting KoravexShell::greeting(const std::string& executablePath) const {
     const QString className = QString::fromLatin1(window_->metaObject()->className());
     // A minimized window is not on the screen: a second start has it shown (restored), not
     // merely raised.
     const bool onScreen = window_->isVisible() && !(window_->windowState() & Qt::WindowMinimized);
-    return {className.section(QStringLiteral("::"), -1).toUtf8(), onScreen, executablePath};
+    return {className.section(QStringLiteral("::"), -1).toStdString(), onScreen, executablePath};
 }
 
 void KoravexShell::handleCommand(InstanceCommand command) {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/probes.h"
 #include "shell/desktop_notifications.h"
@@ -34,7 +35,7 @@ class KoravexShell : public QObject {
     TrayIcon& tray() { return tray_; }
 
     // The greeting a second start compares: class name, executable path, visibility.
-    InstanceGreeting greeting(const QByteArray& executablePath) const;
+    InstanceGreeting greeting(const std::string& executablePath) const;
     // "activate" runs the show operation; "raise" brings the window to the front.
     void handleCommand(InstanceCommand command);
 

@@ -2,12 +2,15 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
+#include <optional>
 
 #include "shell/koravex_shell.h"
 #include "shell/platform_choice.h"
 #include "shell/probes_factory.h"
 #include "shell/quit_signals.h"
 #include "shell/single_instance.h"
+#include "shell/startup_checks.h"
 #include "ui/main_window.h"
 
 namespace koravex {
@@ -19,26 +22,34 @@ int runKoravex() {
     int qtArgc = 1;
     char programName[] = "koravex";
     char* qtArgv[] = {programName, nullptr};
-    QApplication app(qtArgc, qtArgv);
+    std::optional<QApplication> application;
+    {
+        const WindowSystemStartGuard guard;
+        application.emplace(qtArgc, qtArgv);
+    }
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // The instance is claimed only once the program can run: a start that cannot must not
+    // keep the next one from running.
+    if (const std::string problem = threadStartProblem(); !problem.empty()) {
+        std::fprintf(stderr, "koravex: cannot start a thread: %s\n", problem.c_str());
+        return 1;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
 
     // Read once at start: if the file is replaced while the program runs (a package upgrade),
     // the link would later read "... (deleted)" and a start of the new file would not match.
-    const QByteArray executablePath = ownExecutablePath();
-    InstanceClaim claim = claimInstance(QString::fromLatin1(kInstanceBaseName),
-                                        {QByteArrayLiteral("TForm1"), executablePath}, getuid());
+    const std::string executablePath = ownExecutablePath();
+    InstanceClaim claim = claimInstance({kInstanceWindowClass, executablePath});
     if (!claim.runHere) {
         return 0;
     }
 
     std::unique_ptr<Probes> probes = makeProbes();
-    KoravexShell shell(*probes, &detectTrayKind, QDBusConnection::sessionBus(),
-                       [] { QCoreApplication::quit(); });
-    if (claim.server) {
-        claim.server->greeting = [&shell, executablePath] {
-            return shell.greeting(executablePath);
-        };
-        claim.server->onCommand = [&shell](InstanceCommand command) {
+    KoravexShell shell(*probes, &detectTrayKind, bus, [] { QCoreApplication::quit(); });
+    if (claim.guard) {
+        claim.guard->greeting = [&shell, executablePath] { return shell.greeting(executablePath); };
+        claim.guard->onCommand = [&shell](InstanceCommand command) {
             shell.handleCommand(command);
         };
     }

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # in_private_ns.sh COMMAND...: runs COMMAND in a network and mount namespace of its own when
-# run as root, else as it is. In its own network namespace the program's single-instance
-# name (an abstract socket) meets no other Koravex of this user, not a desktop's nor another
-# test's; in its own mount namespace a drive the test mounts is seen by no one else, and goes
-# with the namespace however the test ends. The X display and the session bus started inside
+# run as root, else as it is. In its own network namespace nothing the test does to interfaces
+# or abstract socket names is seen outside; in its own mount namespace a drive the test mounts
+# is seen by no one else, and goes with the namespace however the test ends. The X display and the session bus started inside
 # are reached through their socket files.
 set -euo pipefail
 if [ "$(id -u)" -eq 0 ] && [ -z "${KORAVEX_PRIVATE_NS:-}" ] &&

@@ -79,11 +79,14 @@ main_window_viewable() {
     [ -n "$w" ] && is_viewable "$w"
 }
 
-# The instance name is per user and machine, not per display: a Koravex this user already runs
-# (on a real desktop) would receive our starts. Such a run is skipped (exit 77).
+# The running instance's socket in this session's runtime directory.
+instance_socket() { echo "$XDG_RUNTIME_DIR/koravex/TarquelKoravex.socket"; }
+
+# The instance is per user and runtime directory, not per display: a Koravex this user already
+# runs there (on a real desktop) would receive our starts. Such a run is skipped (exit 77).
 skip_if_instance_running() {
     local rc=0
-    "$1" "TarquelKoravex-$(id -u)" >/dev/null 2>&1 || rc=$?
+    "$1" greet "$(instance_socket)" >/dev/null 2>&1 || rc=$?
     if [ "$rc" -ne 4 ]; then
         echo "SKIP: Koravex already runs for this user on this machine"
         exit 77

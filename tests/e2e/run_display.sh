@@ -4,8 +4,9 @@
 # none by default: a notification daemon installed on this machine (dunst, xfce4-notifyd)
 # would otherwise be started by the first warning of every test.
 set -euo pipefail
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/koravex-rt.XXXXXX)}
-chmod 700 "$XDG_RUNTIME_DIR"
+# A runtime directory of its own (mode 0700), where the program's single instance meets no
+# other Koravex of this user.
+export XDG_RUNTIME_DIR=$(mktemp -d /tmp/koravex-rt.XXXXXX)
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY QT_QPA_PLATFORM
 bus_dir=$(mktemp -d /tmp/koravex-bus.XXXXXX)
 trap 'rm -rf "$bus_dir"' EXIT

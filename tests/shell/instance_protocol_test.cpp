@@ -1,9 +1,16 @@
-// The single-instance line protocol: field encoding, greeting and command parsing, framing.
+// The single-instance line protocol: field encoding, greeting and command parsing, framing,
+// and what a second start sends for the greeting it got.
 #include <QTest>
 
 #include "shell/instance_protocol.h"
 
 using namespace koravex;
+
+namespace {
+std::string bytes(const QByteArray& b) {
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+}  // namespace
 
 class InstanceProtocolTest : public QObject {
     Q_OBJECT
@@ -20,6 +27,8 @@ class InstanceProtocolTest : public QObject {
     void lineFraming_data();
     void lineFraming();
     void overlongLineOverflows();
+    void handOverCommandsFor_data();
+    void handOverCommandsFor();
 };
 
 void InstanceProtocolTest::fieldRoundTrip_data() {
@@ -34,20 +43,20 @@ void InstanceProtocolTest::fieldRoundTrip_data() {
     QTest::newRow("utf8") << QByteArray("/home/\xD0\xAF") << QByteArray("/home/%D0%AF");
     QTest::newRow("tilde kept") << QByteArray("~!") << QByteArray("~!");
     QTest::newRow("del") << QByteArray("\x7F") << QByteArray("%7F");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
 }
 
 void InstanceProtocolTest::fieldRoundTrip() {
     QFETCH(QByteArray, raw);
     QFETCH(QByteArray, encoded);
-    QCOMPARE(encodeField(raw), encoded);
-    const std::optional<QByteArray> decoded = decodeField(encoded);
+    QCOMPARE(encodeField(bytes(raw)), bytes(encoded));
+    const std::optional<std::string> decoded = decodeField(bytes(encoded));
     QVERIFY(decoded.has_value());
-    QCOMPARE(*decoded, raw);
+    QCOMPARE(*decoded, bytes(raw));
 }
 
 void InstanceProtocolTest::decodeRejects_data() {
     QTest::addColumn<QByteArray>("encoded");
-    QTest::newRow("empty") << QByteArray();
     QTest::newRow("lone percent") << QByteArray("%");
     QTest::newRow("one hex digit") << QByteArray("ab%4");
     QTest::newRow("bad hex") << QByteArray("%G0");
@@ -59,7 +68,7 @@ void InstanceProtocolTest::decodeRejects_data() {
 
 void InstanceProtocolTest::decodeRejects() {
     QFETCH(QByteArray, encoded);
-    QVERIFY(!decodeField(encoded).has_value());
+    QVERIFY(!decodeField(bytes(encoded)).has_value());
 }
 
 void InstanceProtocolTest::greetingParse_data() {
@@ -84,8 +93,10 @@ void InstanceProtocolTest::greetingParse_data() {
                               << false << QByteArray();
     QTest::newRow("trailing space")
         << QByteArray("instance TForm1 1 /x ") << false << QByteArray() << false << QByteArray();
-    QTest::newRow("empty path") << QByteArray("instance TForm1 1 ") << false << QByteArray()
-                                << false << QByteArray();
+    QTest::newRow("empty path") << QByteArray("instance TForm1 1 ") << true << QByteArray("TForm1")
+                                << true << QByteArray();
+    QTest::newRow("empty class") << QByteArray("instance  0 /x") << true << QByteArray() << false
+                                 << QByteArray("/x");
     QTest::newRow("bad escape") << QByteArray("instance TForm1 1 /x%zz") << false << QByteArray()
                                 << false << QByteArray();
     QTest::newRow("carriage return")
@@ -96,28 +107,30 @@ void InstanceProtocolTest::greetingParse_data() {
 void InstanceProtocolTest::greetingParse() {
     QFETCH(QByteArray, line);
     QFETCH(bool, valid);
-    const std::optional<InstanceGreeting> greeting = parseGreeting(line);
+    const std::optional<InstanceGreeting> greeting = parseGreeting(bytes(line));
     QCOMPARE(greeting.has_value(), valid);
     if (valid) {
         QFETCH(QByteArray, windowClass);
         QFETCH(bool, visible);
         QFETCH(QByteArray, path);
-        QCOMPARE(greeting->windowClass, windowClass);
+        QCOMPARE(greeting->windowClass, bytes(windowClass));
         QCOMPARE(greeting->visible, visible);
-        QCOMPARE(greeting->executablePath, path);
+        QCOMPARE(greeting->executablePath, bytes(path));
     }
 }
 
 void InstanceProtocolTest::greetingRoundTrip() {
     const InstanceGreeting greetings[] = {
         {"TForm1", true, "/usr/bin/koravex"},
-        {"tform1", false, QByteArray("/tmp/x\ny z%\x01\xFF", 14)},
+        {"tform1", false, std::string("/tmp/x\ny z%\x01\xFF\0", 15)},
+        {"TForm1", false, ""},  // an instance that could not read its own path
+        {"", true, ""},
     };
     for (const InstanceGreeting& g : greetings) {
-        QByteArray line = formatGreeting(g);
-        QVERIFY(line.endsWith('\n'));
-        QCOMPARE(line.count('\n'), 1);
-        line.chop(1);
+        std::string line = formatGreeting(g);
+        QVERIFY(line.ends_with('\n'));
+        QCOMPARE(std::count(line.begin(), line.end(), '\n'), 1);
+        line.pop_back();
         QCOMPARE(parseGreeting(line), std::optional<InstanceGreeting>(g));
     }
 }
@@ -137,10 +150,10 @@ void InstanceProtocolTest::commandParse_data() {
 void InstanceProtocolTest::commandParse() {
     QFETCH(QByteArray, line);
     QFETCH(int, command);
-    const std::optional<InstanceCommand> parsed = parseCommand(line);
+    const std::optional<InstanceCommand> parsed = parseCommand(bytes(line));
     QCOMPARE(parsed.has_value() ? int(*parsed) : -1, command);
     if (parsed) {
-        QCOMPARE(formatCommand(*parsed), line + '\n');
+        QCOMPARE(formatCommand(*parsed), bytes(line + '\n'));
     }
 }
 
@@ -164,7 +177,9 @@ void InstanceProtocolTest::lineFraming() {
     LineBuffer buffer;
     QList<QByteArray> got;
     for (const QByteArray& chunk : chunks) {
-        got += buffer.feed(chunk);
+        for (const std::string& line : buffer.feed(bytes(chunk))) {
+            got.append(QByteArray::fromStdString(line));
+        }
     }
     QCOMPARE(got, lines);
     QVERIFY(!buffer.overflowed());
@@ -175,17 +190,54 @@ void InstanceProtocolTest::overlongLineOverflows() {
     const QList<QByteArray> cases = {QByteArray(kMaxProtocolLine + 1, 'a'),
                                      QByteArray(kMaxProtocolLine + 1, 'a') + "\nraise\n",
                                      "raise\n" + QByteArray(kMaxProtocolLine + 1, 'b')};
-    for (const QByteArray& bytes : cases) {
+    for (const QByteArray& input : cases) {
         LineBuffer buffer;
-        buffer.feed(bytes);
+        buffer.feed(bytes(input));
         QVERIFY(buffer.overflowed());
-        QVERIFY(buffer.feed("activate\n").isEmpty());
+        QVERIFY(buffer.feed("activate\n").empty());
     }
     LineBuffer grows;
     for (int i = 0; i < 5 && !grows.overflowed(); ++i) {
-        grows.feed(QByteArray(kMaxProtocolLine / 2, 'c'));
+        grows.feed(std::string(kMaxProtocolLine / 2, 'c'));
     }
     QVERIFY(grows.overflowed());
+}
+
+void InstanceProtocolTest::handOverCommandsFor_data() {
+    QTest::addColumn<QByteArray>("foundClass");
+    QTest::addColumn<QByteArray>("foundPath");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<QByteArray>("ownPath");
+    QTest::addColumn<QList<InstanceCommand>>("commands");
+    using C = QList<InstanceCommand>;
+    const QByteArray path = "/opt/koravex/bin/koravex";
+    const C showAndRaise{InstanceCommand::Activate, InstanceCommand::Raise};
+    QTest::newRow("hidden: activate, raise")
+        << QByteArray("TForm1") << path << false << path << showAndRaise;
+    QTest::newRow("visible: raise only")
+        << QByteArray("TForm1") << path << true << path << C{InstanceCommand::Raise};
+    QTest::newRow("class differs in case") << QByteArray("tform1") << path << false << path << C{};
+    QTest::newRow("class longer") << QByteArray("TForm12") << path << false << path << C{};
+    QTest::newRow("other executable")
+        << QByteArray("TForm1") << path + "-old" << false << path << C{};
+    QTest::newRow("path differs in case")
+        << QByteArray("TForm1") << path.toUpper() << true << path << C{};
+    QTest::newRow("instance without its path")
+        << QByteArray("TForm1") << QByteArray() << false << path << C{};
+    QTest::newRow("start without its path")
+        << QByteArray("TForm1") << path << false << QByteArray() << C{};
+}
+
+void InstanceProtocolTest::handOverCommandsFor() {
+    QFETCH(QByteArray, foundClass);
+    QFETCH(QByteArray, foundPath);
+    QFETCH(bool, visible);
+    QFETCH(QByteArray, ownPath);
+    QFETCH(QList<InstanceCommand>, commands);
+    const InstanceGreeting found{bytes(foundClass), visible, bytes(foundPath)};
+    const std::vector<InstanceCommand> got =
+        handOverCommands(found, {kInstanceWindowClass, bytes(ownPath)});
+    QCOMPARE(QList<InstanceCommand>(got.begin(), got.end()), commands);
 }
 
 QTEST_GUILESS_MAIN(InstanceProtocolTest)

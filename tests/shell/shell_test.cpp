@@ -182,8 +182,8 @@ void ShellTest::greetingNamesTheWindowClass() {
     QVERIFY(f.shell.tray().icon());  // added while the window was created
     QCOMPARE(f.shell.tray().icon()->contextMenu(), f.shell.window().popupMenu());
     InstanceGreeting hidden = f.shell.greeting("/x/koravex");
-    QCOMPARE(hidden.windowClass, QByteArray("TForm1"));
-    QCOMPARE(hidden.executablePath, QByteArray("/x/koravex"));
+    QCOMPARE(hidden.windowClass, std::string("TForm1"));
+    QCOMPARE(hidden.executablePath, std::string("/x/koravex"));
     QCOMPARE(hidden.visible, false);
     f.shell.window().show();
     QCOMPARE(f.shell.greeting("/x/koravex").visible, true);
