@@ -145,6 +145,19 @@ exercise() {
     cleanup_pids+=("$other")
     entry_shown() { [ "$(tasklist_colours)" -gt 2 ]; }
     wait_for 5 entry_shown || fail "the task list does not show another window's button"
+    note "the window stays on top of another that is active"
+    local other_window
+    other_window=$(xwininfo -root -tree | awk '/\("xmessage"/ && !w { w = $1 } END { if (w) print w }')
+    xdotool windowactivate "$other_window" 2>/dev/null || true
+    other_active() { xprop -root _NET_ACTIVE_WINDOW | grep -qi "${other_window#0x}"; }
+    wait_for 5 other_active || fail "the other window did not become active"
+    on_top() {
+        local order
+        order=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/, /\n/g' | tr -d ' ')
+        [ "$(printf '%b\n' "$order" | grep -n -i "^${MAIN}\$" | cut -d: -f1)" -gt \
+            "$(printf '%b\n' "$order" | grep -n -i "^${other_window}\$" | cut -d: -f1)" ]
+    }
+    wait_for 3 on_top || fail "the window went below the active one: $(xprop -root _NET_CLIENT_LIST_STACKING)"
     kill "$other"
     wait_for 5 sh -c "[ \$(import -window root -crop 600x20+60+$((SH - 24)) +repage -format %k info:) -le 2 ]" ||
         fail "the task list kept a button after the other window went"
