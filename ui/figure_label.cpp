@@ -224,6 +224,11 @@ bool FigureLabel::swapDigits(const QString& text) {
 }
 
 bool FigureLabel::prepareGlyphs() {
+    if (devicePixelRatioF() != 1.0) {
+        // Scaled screens: the text is drawn by QLabel, hinted for the device.
+        glyphRuns_.clear();
+        return false;
+    }
     const QString current = text();
     if (!glyphRuns_.isEmpty() && glyphText_ == current)
         return true;
