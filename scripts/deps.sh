@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing Koravex need,
-# only those that are missing. Usage: scripts/deps.sh build|test|bench
+# only those that are missing. Usage: scripts/deps.sh build|test|bench|windows
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra libblkid-dev
@@ -12,10 +12,14 @@ test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool ipr
 
 # The footprint script's peers (bench/footprint.sh) and what drives them.
 bench_pkgs=(xdotool gkrellm conky-std)
+# The Windows build (scripts/windows.sh): MinGW-w64, Debian's host Qt tools, Wine, NSIS.
+windows_pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev-tools googletest
+              wine64 nsis xvfb xauth python3 python3-pefile iproute2 xz-utils zip)
 
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
 [ "${1:-build}" = bench ] && want+=("${bench_pkgs[@]}")
+[ "${1:-build}" = windows ] && want=("${windows_pkgs[@]}")
 
 missing=()
 for p in "${want[@]}"; do

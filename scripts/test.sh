@@ -33,4 +33,7 @@ fi
 echo "== Debian package =="
 bash scripts/check-package.sh build/release
 
+echo "== Windows build (MinGW-w64; tests under Wine) =="
+bash scripts/windows.sh
+
 echo "All tests passed."
