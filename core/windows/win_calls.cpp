@@ -40,8 +40,9 @@ class SystemCalls final : public WinCalls {
 }  // namespace
 
 WinCalls& systemWinCalls() {
-    static SystemCalls calls;
-    return calls;
+    // Never destroyed: a worker stuck in a drive call may still use it while the process ends.
+    static SystemCalls* calls = new SystemCalls;
+    return *calls;
 }
 
 }  // namespace koravex::win

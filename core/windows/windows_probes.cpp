@@ -2,7 +2,9 @@
 
 #include <limits>
 
+#include "core/budgeted_probes.h"
 #include "core/windows/interface_rows.h"
+#include "core/windows/thread_drive_asker.h"
 #include "core/windows/wide_text.h"
 #include "core/windows/win_calls.h"
 
@@ -187,8 +189,18 @@ class WindowsProbes final : public Probes {
 
 }  // namespace
 
-std::unique_ptr<Probes> makeWindowsProbes(win::WinCalls& calls) {
+std::unique_ptr<Probes> makeDirectWindowsProbes(win::WinCalls& calls) {
     return std::make_unique<WindowsProbes>(calls);
+}
+
+std::unique_ptr<Probes> makeWindowsProbes(win::WinCalls& calls, DriveLimits limits) {
+    // The workers' own backend: it holds nothing but the calls, so it is theirs to share.
+    auto drives = std::make_shared<WindowsProbes>(calls);
+    auto asker = std::make_unique<win::ThreadDriveAsker>([drives](const std::string& root) {
+        return DriveAnswer{drives->driveSpace(root), drives->volumeInformation(root)};
+    });
+    return std::make_unique<BudgetedProbes>(std::make_unique<WindowsProbes>(calls),
+                                            std::move(asker), DriveAnswers::Clock::now, limits);
 }
 
 std::unique_ptr<Probes> makeWindowsProbes() {

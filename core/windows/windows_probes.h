@@ -2,6 +2,7 @@
 // The probe backend of Windows: the kernel, volume, network-provider and IP helper calls.
 #include <memory>
 
+#include "core/drive_answers.h"
 #include "core/probes.h"
 
 namespace koravex {
@@ -9,9 +10,12 @@ namespace win {
 class WinCalls;
 }
 
-// Over the real calls.
+// Over the real calls. Drive space and volume queries run on worker threads within the
+// round's time budget (thread_drive_asker.h); everything else answers on the caller's thread.
 std::unique_ptr<Probes> makeWindowsProbes();
-// Over the given calls (tests); `calls` must outlive the backend.
-std::unique_ptr<Probes> makeWindowsProbes(win::WinCalls& calls);
+// The same over the given calls (tests); `calls` must outlive every worker thread.
+std::unique_ptr<Probes> makeWindowsProbes(win::WinCalls& calls, DriveLimits limits = {});
+// Every query made at once on the caller's thread, the drive calls too.
+std::unique_ptr<Probes> makeDirectWindowsProbes(win::WinCalls& calls);
 
 }  // namespace koravex

@@ -2,7 +2,10 @@
 // The Windows calls as plain answers that a test sets: any call can fail, answer oddly or
 // wait. Also records what the backend passed and the thread's error mode during each call.
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/windows/win_calls.h"
@@ -23,12 +26,18 @@ class FakeWinCalls : public WinCalls {
     std::wstring currentDirectory;  // empty: GetCurrentDirectoryW fails
     std::function<DWORD(MIB_IF_TABLE2**)> ifTable;
 
-    // What the backend did.
+    // What the backend did; the drive calls may come from worker threads.
     std::vector<std::wstring> roots;  // every root passed to a drive call, in order
     std::vector<DWORD> modesDuringVolumeCalls;
     int driveStringCalls = 0;
     int tablesFreed = 0;
-    DWORD errorMode = 0;  // the thread's current error mode as the backend left it
+    std::mutex mutex;  // guards roots, the modes and errorModes
+
+    // The calling thread's error mode, as the backend left it.
+    DWORD errorMode() {
+        std::lock_guard lock(mutex);
+        return errorModes[std::this_thread::get_id()];
+    }
 
     BOOL globalMemoryStatusEx(MEMORYSTATUSEX* status) override {
         return memory ? memory(status) : FALSE;
@@ -44,25 +53,23 @@ class FakeWinCalls : public WinCalls {
         return needed;
     }
     UINT getDriveType(const wchar_t* root) override {
-        roots.emplace_back(root);
+        record(root);
         return type ? type(root) : DRIVE_NO_ROOT_DIR;
     }
     BOOL getDiskFreeSpaceEx(const wchar_t* root, ULARGE_INTEGER* freeToCaller,
                             ULARGE_INTEGER* total, ULARGE_INTEGER* totalFree) override {
-        roots.emplace_back(root);
-        modesDuringVolumeCalls.push_back(errorMode);
+        record(root, true);
         return space ? space(root, freeToCaller, total, totalFree) : FALSE;
     }
     BOOL getVolumeInformation(const wchar_t* root, wchar_t* name, DWORD nameLength, DWORD* serial,
                               DWORD*, DWORD*, wchar_t* fileSystem,
                               DWORD fileSystemLength) override {
-        roots.emplace_back(root);
-        modesDuringVolumeCalls.push_back(errorMode);
+        record(root, true);
         return volume ? volume(root, name, nameLength, serial, fileSystem, fileSystemLength)
                       : FALSE;
     }
     DWORD wnetGetConnection(const wchar_t* local, wchar_t* remote, DWORD* length) override {
-        roots.emplace_back(local);
+        record(local);
         return connection ? connection(local, remote, length) : DWORD{ERROR_NOT_CONNECTED};
     }
     DWORD getCurrentDirectory(DWORD length, wchar_t* buffer) override {
@@ -82,11 +89,22 @@ class FakeWinCalls : public WinCalls {
         ::operator delete(table);
     }
     BOOL setThreadErrorMode(DWORD mode, DWORD* oldMode) override {
+        std::lock_guard lock(mutex);
+        DWORD& current = errorModes[std::this_thread::get_id()];
         if (oldMode != nullptr)
-            *oldMode = errorMode;
-        errorMode = mode;
+            *oldMode = current;
+        current = mode;
         return TRUE;
     }
+
+  private:
+    void record(const wchar_t* root, bool volumeCall = false) {
+        std::lock_guard lock(mutex);
+        roots.emplace_back(root);
+        if (volumeCall)
+            modesDuringVolumeCalls.push_back(errorModes[std::this_thread::get_id()]);
+    }
+    std::map<std::thread::id, DWORD> errorModes;
 };
 
 // Copies a text into a call's buffer the way the volume calls do (cut to fit, NUL-ended).

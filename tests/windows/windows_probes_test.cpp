@@ -34,7 +34,7 @@ TEST(WindowsMemory, SixtyFourBitCountsPassThroughAndTheRecordIsSized) {
         status->ullAvailVirtual = 127ull * 1024 * kGiB;
         return TRUE;
     };
-    const MemoryStatus m = makeWindowsProbes(calls)->memoryStatus();
+    const MemoryStatus m = makeDirectWindowsProbes(calls)->memoryStatus();
     EXPECT_EQ(lengthSeen, sizeof(MEMORYSTATUSEX));
     EXPECT_EQ(m.totalPhys, 64 * kGiB + 1);
     EXPECT_EQ(m.availPhys, 5 * kGiB + 3);
@@ -47,7 +47,7 @@ TEST(WindowsMemory, SixtyFourBitCountsPassThroughAndTheRecordIsSized) {
         status->ullTotalPhys = 1;  // a failed call's leftovers are not shown
         return FALSE;
     };
-    EXPECT_EQ(makeWindowsProbes(calls)->memoryStatus().totalPhys, 0u);
+    EXPECT_EQ(makeDirectWindowsProbes(calls)->memoryStatus().totalPhys, 0u);
 }
 
 struct RootsCase {
@@ -61,7 +61,7 @@ class WindowsDriveRoots : public ::testing::TestWithParam<RootsCase> {};
 TEST_P(WindowsDriveRoots, AreTakenUpToTheClosingNul) {
     FakeWinCalls calls;
     calls.driveStrings = GetParam().answer;
-    EXPECT_EQ(makeWindowsProbes(calls)->driveRoots(), GetParam().roots);
+    EXPECT_EQ(makeDirectWindowsProbes(calls)->driveRoots(), GetParam().roots);
 }
 
 std::wstring allLetters() {
@@ -92,12 +92,12 @@ TEST(WindowsDriveRootsSize, ALongerAnswerIsAskedForAgainWithRoomForIt) {
     for (int i = 0; i < 80; ++i)  // more than 256 characters: not a real machine, but legal
         many += std::wstring(L"Q:\\\0", 4);
     calls.driveStrings = many + L'\0';
-    EXPECT_EQ(makeWindowsProbes(calls)->driveRoots().size(), 80u);
+    EXPECT_EQ(makeDirectWindowsProbes(calls)->driveRoots().size(), 80u);
     EXPECT_EQ(calls.driveStringCalls, 2);
 
     FakeWinCalls failing;
     failing.driveStringsResult = 0;
-    EXPECT_TRUE(makeWindowsProbes(failing)->driveRoots().empty());
+    EXPECT_TRUE(makeDirectWindowsProbes(failing)->driveRoots().empty());
 }
 
 TEST(WindowsDriveType, NumbersMapOneToOneAndStrangeOnesAreUnknown) {
@@ -111,7 +111,7 @@ TEST(WindowsDriveType, NumbersMapOneToOneAndStrangeOnesAreUnknown) {
     for (const auto& [answer, expected] : cases) {
         FakeWinCalls calls;
         calls.type = [answer = answer](const std::wstring&) { return answer; };
-        EXPECT_EQ(makeWindowsProbes(calls)->driveType("E:\\"), expected) << answer;
+        EXPECT_EQ(makeDirectWindowsProbes(calls)->driveType("E:\\"), expected) << answer;
         EXPECT_EQ(calls.roots, std::vector<std::wstring>{L"E:\\"});
     }
 }
@@ -125,7 +125,7 @@ TEST(WindowsDriveSpace, CountsInTheCallsOrderAndFailures) {
         *totalFree = large(5 * kGiB);
         return TRUE;
     };
-    auto probes = makeWindowsProbes(calls);
+    auto probes = makeDirectWindowsProbes(calls);
     const auto space = probes->driveSpace("D:\\");
     ASSERT_TRUE(space);
     EXPECT_EQ(space->freeToCaller, static_cast<std::int64_t>(3 * kGiB));
@@ -147,19 +147,19 @@ TEST(WindowsDriveSpace, CountsInTheCallsOrderAndFailures) {
 
 TEST(WindowsVolumeCalls, RunWithoutCriticalErrorBoxesAndRestoreTheMode) {
     FakeWinCalls calls;
-    calls.errorMode = SEM_NOGPFAULTERRORBOX;  // whatever the thread had before
-    auto probes = makeWindowsProbes(calls);
+    calls.setThreadErrorMode(SEM_NOGPFAULTERRORBOX, nullptr);  // what the thread had before
+    auto probes = makeDirectWindowsProbes(calls);
     probes->driveSpace("A:\\");
     probes->volumeInformation("A:\\");
     ASSERT_EQ(calls.modesDuringVolumeCalls.size(), 2u);
     for (DWORD mode : calls.modesDuringVolumeCalls)
         EXPECT_TRUE(mode & SEM_FAILCRITICALERRORS) << mode;
-    EXPECT_EQ(calls.errorMode, DWORD{SEM_NOGPFAULTERRORBOX});
+    EXPECT_EQ(calls.errorMode(), DWORD{SEM_NOGPFAULTERRORBOX});
 }
 
 TEST(WindowsVolumeCalls, RootsThatAreNoRootsAreNotPassedOn) {
     FakeWinCalls calls;
-    auto probes = makeWindowsProbes(calls);
+    auto probes = makeDirectWindowsProbes(calls);
     for (std::string_view root : {std::string_view{}, std::string_view("\0:\\", 3)}) {
         EXPECT_FALSE(probes->driveSpace(root));
         EXPECT_FALSE(probes->volumeInformation(root));
@@ -192,7 +192,7 @@ TEST_P(WindowsVolume, TextsComeBackAsUtf8) {
         *serial = c.serial;
         return TRUE;
     };
-    const auto volume = makeWindowsProbes(calls)->volumeInformation("C:\\");
+    const auto volume = makeDirectWindowsProbes(calls)->volumeInformation("C:\\");
     ASSERT_TRUE(volume);
     EXPECT_EQ(volume->name, c.expectedLabel);
     EXPECT_EQ(volume->fileSystem, c.expectedFileSystem);
@@ -223,7 +223,7 @@ TEST(WindowsVolumeFailure, NoMediumIsNoAnswer) {
         ::SetLastError(ERROR_NOT_READY);
         return FALSE;
     };
-    EXPECT_FALSE(makeWindowsProbes(calls)->volumeInformation("D:\\"));
+    EXPECT_FALSE(makeDirectWindowsProbes(calls)->volumeInformation("D:\\"));
 }
 
 TEST(WindowsRemoteName, AskedByLetterAndColonAndGrownWhenLong) {
@@ -261,7 +261,7 @@ TEST(WindowsRemoteName, AskedByLetterAndColonAndGrownWhenLong) {
     for (const Case& c : cases) {
         FakeWinCalls calls;
         calls.connection = c.answer;
-        EXPECT_EQ(makeWindowsProbes(calls)->remoteName("N:\\"), c.expected) << c.name;
+        EXPECT_EQ(makeDirectWindowsProbes(calls)->remoteName("N:\\"), c.expected) << c.name;
         ASSERT_EQ(calls.roots.size(), c.calls) << c.name;
         EXPECT_EQ(calls.roots.front(), L"N:") << c.name;
     }
@@ -280,7 +280,7 @@ TEST(WindowsCurrentDrive, TheLetterOfTheCurrentDirectoryOrNul) {
     for (const auto& [directory, letter] : cases) {
         FakeWinCalls calls;
         calls.currentDirectory = directory;
-        EXPECT_EQ(makeWindowsProbes(calls)->currentDirectoryDrive(), letter)
+        EXPECT_EQ(makeDirectWindowsProbes(calls)->currentDirectoryDrive(), letter)
             << std::string(directory.begin(), directory.end());
     }
 }
@@ -311,7 +311,7 @@ TEST(WindowsInterfaces, RowsKeepTheirOrderCountersAndTexts) {
         *table = makeTable({ether, loop, full});
         return DWORD{NO_ERROR};
     };
-    const auto rows = makeWindowsProbes(calls)->interfaceTable();
+    const auto rows = makeDirectWindowsProbes(calls)->interfaceTable();
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 3u);
     EXPECT_EQ((*rows)[0].index, 12u);
@@ -333,14 +333,14 @@ TEST(WindowsInterfaces, AFailedQueryIsNoTableAndLeaksNothing) {
         *table = makeTable({});
         return DWORD{ERROR_NOT_ENOUGH_MEMORY};
     };
-    EXPECT_FALSE(makeWindowsProbes(calls)->interfaceTable());
+    EXPECT_FALSE(makeDirectWindowsProbes(calls)->interfaceTable());
     EXPECT_EQ(calls.tablesFreed, 1);
 
     calls.ifTable = [](MIB_IF_TABLE2** table) {
         *table = makeTable({});
         return DWORD{NO_ERROR};
     };
-    const auto rows = makeWindowsProbes(calls)->interfaceTable();
+    const auto rows = makeDirectWindowsProbes(calls)->interfaceTable();
     ASSERT_TRUE(rows);
     EXPECT_TRUE(rows->empty());
     EXPECT_EQ(calls.tablesFreed, 2);
@@ -375,7 +375,7 @@ TEST(WindowsInterfaces, StatusOnTheOlderTablesScale) {
             *table = makeTable({row});
             return DWORD{NO_ERROR};
         };
-        const auto rows = makeWindowsProbes(calls)->interfaceTable();
+        const auto rows = makeDirectWindowsProbes(calls)->interfaceTable();
         ASSERT_TRUE(rows);
         EXPECT_EQ(rows->at(0).operStatus, c.expected)
             << "admin " << c.admin << " oper " << c.oper << " media " << c.media;
