@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the Windows build's tests under Wine, in a Wine prefix of this run only, then packs
-# the build (scripts/windows-package.sh) into BUILD_DIR/packages.
+# Runs the Windows build's tests under Wine, in a Wine prefix of this run only, packs the
+# build (scripts/windows-package.sh) into BUILD_DIR/packages and runs the end-to-end tests
+# over the packages.
 # Usage: scripts/windows-tests.sh BUILD_DIR QT_PREFIX [JOBS]; DISPLAY set (xvfb-run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,3 +33,7 @@ echo "Wine prefix ready in $((($(date +%s%N) - start) / 1000000)) ms"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
 
 bash scripts/windows-package.sh "$build" "$qt" "$build/packages"
+
+# End to end over the packages, each in a Wine prefix of its own.
+bash tests/windows_shell/run_e2e.sh "$build/packages" \
+    "$build/tests/windows_shell/koravex-win-probe.exe"
