@@ -14,12 +14,14 @@ test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool ipr
 bench_pkgs=(xdotool gkrellm conky-std)
 # The Windows build (scripts/windows.sh): MinGW-w64, Debian's host Qt tools, Wine, NSIS.
 windows_pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev-tools googletest
-              wine64 nsis xvfb xauth python3 python3-pefile iproute2 xz-utils zip)
+              wine64 nsis xvfb xauth python3 python3-pefile iproute2 xz-utils zip unzip
+              trayer xdotool x11-utils libx11-dev imagemagick)
 
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
 [ "${1:-build}" = bench ] && want+=("${bench_pkgs[@]}")
-[ "${1:-build}" = windows ] && want=("${windows_pkgs[@]}")
+# The Windows build draws its icon with the program's own code built for this machine.
+[ "${1:-build}" = windows ] && want+=("${windows_pkgs[@]}")
 
 missing=()
 for p in "${want[@]}"; do
