@@ -1,5 +1,7 @@
 #include "shell/instance_protocol.h"
 
+#include <charconv>
+
 namespace koravex {
 
 namespace {
@@ -10,19 +12,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 bool needsEncoding(char c) {
     const auto u = static_cast<unsigned char>(c);
     return u < 0x21 || u > 0x7E || c == '%';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -45,25 +34,22 @@ std::string encodeField(std::string_view raw) {
 
 std::optional<std::string> decodeField(std::string_view encoded) {
     std::string out;
-    out.reserve(encoded.size());
     for (std::size_t i = 0; i < encoded.size(); ++i) {
-        const char c = encoded[i];
-        if (c == '%') {
-            if (i + 2 >= encoded.size()) {
+        if (encoded[i] != '%') {
+            if (needsEncoding(encoded[i])) {
                 return std::nullopt;
             }
-            const int high = hexValue(encoded[i + 1]);
-            const int low = hexValue(encoded[i + 2]);
-            if (high < 0 || low < 0) {
-                return std::nullopt;
-            }
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else if (needsEncoding(c)) {
-            return std::nullopt;
-        } else {
-            out += c;
+            out += encoded[i];
+            continue;
         }
+        unsigned value = 0;
+        const char* digits = encoded.data() + i + 1;
+        if (i + 2 >= encoded.size() ||
+            std::from_chars(digits, digits + 2, value, 16).ptr != digits + 2) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(value);
+        i += 2;
     }
     return out;
 }
@@ -129,34 +115,6 @@ std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
         return {InstanceCommand::Raise};
     }
     return {InstanceCommand::Activate, InstanceCommand::Raise};
-}
-
-std::vector<std::string> LineBuffer::feed(std::string_view bytes) {
-    std::vector<std::string> lines;
-    if (overflowed_) {
-        return lines;
-    }
-    pending_ += bytes;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = pending_.find('\n', start);
-        if (end == std::string::npos) {
-            break;
-        }
-        if (end - start > kMaxProtocolLine) {
-            overflowed_ = true;
-            pending_.clear();
-            return lines;
-        }
-        lines.push_back(pending_.substr(start, end - start));
-        start = end + 1;
-    }
-    pending_.erase(0, start);
-    if (pending_.size() > kMaxProtocolLine) {
-        overflowed_ = true;
-        pending_.clear();
-    }
-    return lines;
 }
 
 }  // namespace koravex

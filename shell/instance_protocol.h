@@ -22,7 +22,7 @@ inline constexpr char kInstanceWindowClass[] = "TForm1";
 // How long a second start waits for the running instance before it gives up.
 inline constexpr std::chrono::milliseconds kHandOverTimeout{1000};
 
-// A line longer than this (terminator excluded) is malformed; the connection is dropped.
+// A peer that sends a longer line (terminator excluded) is dropped.
 inline constexpr std::size_t kMaxProtocolLine = 4096;
 
 struct InstanceGreeting {
@@ -61,18 +61,5 @@ std::optional<InstanceCommand> parseCommand(std::string_view line);  // without 
 // "raise".
 std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
                                               const InstanceIdentity& own);
-
-// Splits a byte stream into lines. Once a line grows past kMaxProtocolLine the buffer is
-// marked overflowed and yields nothing more.
-class LineBuffer {
-  public:
-    // Appends the bytes and returns every line completed by them, without the '\n'.
-    std::vector<std::string> feed(std::string_view bytes);
-    bool overflowed() const { return overflowed_; }
-
-  private:
-    std::string pending_;
-    bool overflowed_ = false;
-};
 
 }  // namespace koravex

@@ -3,87 +3,57 @@
 #include <unistd.h>
 #include <QString>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace koravex {
 
 namespace {
 
-struct HeldMessage {
-    QtMsgType type;
-    QString category;
-    QString text;
-};
-
 QtMessageHandler previousHandler = nullptr;
-std::vector<HeldMessage>* heldMessages = nullptr;
+std::vector<std::string> heldBack;  // the platform plugin's warnings, while the guard lives
 
 void holdBack(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (type != QtFatalMsg) {
-        heldMessages->push_back(
-            {type, QString::fromUtf8(context.category ? context.category : ""), text});
-        return;
+    if (type == QtFatalMsg) {
+        const std::string line = WindowSystemStartGuard::failureLine(heldBack, text.toStdString());
+        std::fprintf(stderr, "%s\n", line.c_str());
+        _exit(1);
     }
-    std::vector<WindowSystemStartGuard::Message> held;
-    for (const HeldMessage& message : *heldMessages) {
-        if (message.type != QtDebugMsg && message.type != QtInfoMsg) {
-            held.push_back({message.category.toStdString(), message.text.toStdString()});
-        }
+    if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) {
+        heldBack.push_back(text.toStdString());
+    } else if (previousHandler) {
+        previousHandler(type, context, text);
     }
-    const std::string line = WindowSystemStartGuard::failureLine(held, text.toStdString());
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-    _exit(1);
 }
 
 }  // namespace
 
 WindowSystemStartGuard::WindowSystemStartGuard() {
-    heldMessages = new std::vector<HeldMessage>;
     previousHandler = qInstallMessageHandler(holdBack);
 }
 
 WindowSystemStartGuard::~WindowSystemStartGuard() {
     qInstallMessageHandler(previousHandler);
-    for (const HeldMessage& message : *heldMessages) {
-        const QByteArray category = message.category.toUtf8();
-        QMessageLogContext context(nullptr, 0, nullptr, category.constData());
-        if (previousHandler) {
-            previousHandler(message.type, context, message.text);
-        } else {
-            qt_message_output(message.type, context, message.text);
-        }
+    for (const std::string& text : std::exchange(heldBack, {})) {
+        qWarning("%s", text.c_str());
     }
-    delete heldMessages;
-    heldMessages = nullptr;
 }
 
-std::string WindowSystemStartGuard::failureLine(const std::vector<Message>& warnings,
+std::string WindowSystemStartGuard::failureLine(const std::vector<std::string>& held,
                                                 const std::string& fatal) {
-    // Qt's own fatal text only advises reinstalling; the platform plugin's first warning names
-    // the cause ("could not connect to display :1").
-    const std::string* cause = &fatal;
-    for (const Message& warning : warnings) {
-        if (warning.category.rfind("qt.qpa", 0) == 0) {
-            cause = &warning.text;
-            break;
-        }
-    }
-    std::string line = "koravex: cannot start the window system: ";
-    for (const char c : *cause) {
-        if (c == '\n') {
-            break;
-        }
-        line += c;
-    }
-    return line;
+    // Qt's own fatal text only advises reinstalling; the plugin's warning names the cause
+    // ("could not connect to display :1").
+    std::string cause = held.empty() ? fatal : held.front();
+    cause = cause.substr(0, cause.find('\n'));
+    return "koravex: cannot start the window system: " +
+           cause.substr(0, cause.find_last_not_of(' ') + 1);
 }
 
 std::string threadStartProblem() {
     try {
-        std::thread probe([] {});
-        probe.join();
+        std::thread([] {}).join();
     } catch (const std::system_error& error) {
         return error.code().message();
     }

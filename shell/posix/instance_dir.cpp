@@ -33,7 +33,10 @@ InstanceDirPlaces instanceDirPlacesFromEnvironment() {
     return places;
 }
 
-std::string privateDirProblem(const std::string& path, uid_t uid) {
+std::string makePrivateDir(const std::string& path, uid_t uid) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return std::string("cannot be created (") + std::strerror(errno) + ")";
+    }
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
         return std::string("cannot be examined (") + std::strerror(errno) + ")";
@@ -53,13 +56,6 @@ std::string privateDirProblem(const std::string& path, uid_t uid) {
         return std::string("is open to other users (mode ") + mode + ")";
     }
     return {};
-}
-
-std::string makePrivateDir(const std::string& path, uid_t uid) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return std::string("cannot be created (") + std::strerror(errno) + ")";
-    }
-    return privateDirProblem(path, uid);
 }
 
 InstanceDirChoice chooseInstanceDir(const InstanceDirPlaces& places, uid_t uid) {

@@ -20,11 +20,8 @@ struct InstanceDirPlaces {
 
 InstanceDirPlaces instanceDirPlacesFromEnvironment();
 
-// Why `path` is no private directory of `uid` ("is a symbolic link", "belongs to user 1001",
-// ...); empty when it is one.
-std::string privateDirProblem(const std::string& path, uid_t uid);
-
-// Creates `path` with mode 0700 unless it exists, then checks it as above.
+// Creates `path` with mode 0700 unless it exists; then says why it is no private directory of
+// `uid` ("is a symbolic link", "belongs to user 1001", ...), or nothing when it is one.
 std::string makePrivateDir(const std::string& path, uid_t uid);
 
 struct InstanceDirChoice {

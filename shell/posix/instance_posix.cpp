@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <poll.h>
 #include <sys/auxv.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -16,8 +15,7 @@ namespace koravex {
 
 void UniqueFd::reset(int fd) {
     if (fd_ >= 0 && fd_ != fd) {
-        // Linux frees the descriptor even when close reports EINTR: never close it twice.
-        ::close(fd_);
+        ::close(fd_);  // Linux frees the descriptor even when close reports EINTR
     }
     fd_ = fd;
 }
@@ -25,20 +23,18 @@ void UniqueFd::reset(int fd) {
 InstanceLock tryInstanceLock(const std::string& path) {
     InstanceLock lock;
     lock.fd = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!lock.fd.valid()) {
-        lock.error = errno;
-        return lock;
+    int result = lock.fd.valid() ? -1 : 0;
+    while (lock.fd.valid() && (result = ::flock(lock.fd.get(), LOCK_EX | LOCK_NB)) != 0 &&
+           errno == EINTR) {
     }
-    while (::flock(lock.fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
+    if (result == 0 && lock.fd.valid()) {
+        lock.state = LockState::Taken;
+    } else {
         lock.error = errno;
-        lock.state = errno == EWOULDBLOCK ? LockState::Held : LockState::Unavailable;
+        lock.state =
+            errno == EWOULDBLOCK && lock.fd.valid() ? LockState::Held : LockState::Unavailable;
         lock.fd.reset();
-        return lock;
     }
-    lock.state = LockState::Taken;
     return lock;
 }
 
@@ -50,29 +46,23 @@ std::string ownExecutablePath() {
     }
     // The path given to exec; the working directory is still the one it was given in.
     const auto* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-    if (started != nullptr && ::realpath(started, buffer) != nullptr) {
-        return buffer;
-    }
-    return {};
+    return started && ::realpath(started, buffer) ? buffer : "";
 }
 
 std::optional<uid_t> peerUid(int fd) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
-        length != sizeof credentials) {
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
         return std::nullopt;
     }
     return credentials.uid;
 }
 
-UniqueFd newStreamSocket() {
-    return UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-}
-
 namespace {
 
-// False when the path does not fit a socket address.
+using Clock = std::chrono::steady_clock;
+
+// False (errno ENAMETOOLONG) when the path does not fit a socket address.
 bool socketAddress(const std::string& path, sockaddr_un& address) {
     address = {};
     address.sun_family = AF_UNIX;
@@ -84,36 +74,24 @@ bool socketAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-using Clock = std::chrono::steady_clock;
-
-// Waits for `events` on `fd` until the deadline; true when ready.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return false;
-        }
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(left));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready < 0 && errno != EINTR) {
-            return false;
-        }
+// Makes the blocking calls on `fd` give up at the deadline; false when it has passed.
+bool limitTo(int fd, Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+        return false;
     }
+    const timeval limit{static_cast<time_t>(left.count() / 1000000),
+                        static_cast<suseconds_t>(left.count() % 1000000)};
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+           setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
 }  // namespace
 
 UniqueFd listenAt(const std::string& path) {
     sockaddr_un address;
-    if (!socketAddress(path, address)) {
-        return {};
-    }
-    UniqueFd fd = newStreamSocket();
-    if (!fd.valid()) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socketAddress(path, address) || !fd.valid()) {
         return {};
     }
     ::unlink(path.c_str());  // a socket left by an instance that died
@@ -124,107 +102,47 @@ UniqueFd listenAt(const std::string& path) {
     return fd;
 }
 
-ReadStatus readAvailable(int fd, std::string& into, std::size_t maxBytes) {
-    char chunk[4096];
-    std::size_t taken = 0;
-    while (taken < maxBytes) {
-        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-        if (got > 0) {
-            into.append(chunk, static_cast<size_t>(got));
-            taken += static_cast<size_t>(got);
-            continue;
-        }
-        if (got == 0) {
-            return ReadStatus::Closed;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        return errno == EAGAIN || errno == EWOULDBLOCK ? ReadStatus::Open : ReadStatus::Failed;
-    }
-    return ReadStatus::Open;
-}
-
-long writeSome(int fd, std::string_view bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            break;
-        }
-        return -1;
-    }
-    return static_cast<long>(sent);
-}
-
 HandOverAttempt handOverTo(const std::string& path, const InstanceIdentity& own, uid_t uid,
                            Clock::time_point deadline) {
     sockaddr_un address;
-    const UniqueFd socket = newStreamSocket();
-    if (!socketAddress(path, address) || !socket.valid()) {
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socketAddress(path, address) || !fd.valid() || !limitTo(fd.get(), deadline)) {
         return HandOverAttempt::NotOurs;
     }
-    while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-           0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        // No socket yet or any more, or its queue is full for the moment: try again.
-        if (errno == ENOENT || errno == ECONNREFUSED || errno == EAGAIN) {
-            return HandOverAttempt::NotReached;
-        }
+    // A full queue makes connect wait, up to the deadline.
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        // No socket yet or any more, or its queue stayed full: ask the lock again.
+        const bool retry = errno == ENOENT || errno == ECONNREFUSED || errno == EAGAIN;
+        return retry ? HandOverAttempt::NotReached : HandOverAttempt::NotOurs;
+    }
+    if (peerUid(fd.get()) != uid) {
         return HandOverAttempt::NotOurs;
     }
-    if (peerUid(socket.get()) != uid) {
-        return HandOverAttempt::NotOurs;
-    }
-
-    LineBuffer lines;
-    std::optional<InstanceGreeting> greeting;
-    for (;;) {
-        std::string bytes;
-        const ReadStatus status = readAvailable(socket.get(), bytes);
-        const std::vector<std::string> got = lines.feed(bytes);
-        if (!got.empty()) {
-            greeting = parseGreeting(got.front());
-            break;
-        }
-        if (status == ReadStatus::Closed) {
+    std::string line;
+    std::size_t end;
+    while ((end = line.find('\n')) == std::string::npos) {
+        char chunk[1024];
+        const ssize_t got =
+            limitTo(fd.get(), deadline) ? ::recv(fd.get(), chunk, sizeof chunk, 0) : -1;
+        if (got == 0 && line.empty()) {
             return HandOverAttempt::NotReached;  // closed unanswered: the holder may have died
         }
-        if (status == ReadStatus::Failed || lines.overflowed() ||
-            !waitFor(socket.get(), POLLIN, deadline)) {
-            return HandOverAttempt::NotOurs;
+        if (got <= 0 || line.size() > kMaxProtocolLine) {
+            return HandOverAttempt::NotOurs;  // silent until the deadline, or gone midway
         }
+        line.append(chunk, static_cast<size_t>(got));
     }
-    const std::vector<InstanceCommand> commands =
-        greeting ? handOverCommands(*greeting, own) : std::vector<InstanceCommand>{};
-    if (commands.empty()) {
-        return HandOverAttempt::NotOurs;
-    }
+    const std::optional<InstanceGreeting> greeting = parseGreeting(line.substr(0, end));
     std::string words;
-    for (const InstanceCommand command : commands) {
+    for (const InstanceCommand command :
+         greeting ? handOverCommands(*greeting, own) : std::vector<InstanceCommand>{}) {
         words += formatCommand(command);
     }
-    // Our instance answered: this start ends even if the words do not all get through.
-    std::string_view rest = words;
-    while (!rest.empty()) {
-        const long sent = writeSome(socket.get(), rest);
-        if (sent < 0) {
-            break;
-        }
-        rest.remove_prefix(static_cast<size_t>(sent));
-        if (!rest.empty() && !waitFor(socket.get(), POLLOUT, deadline)) {
-            break;
-        }
+    if (words.empty()) {
+        return HandOverAttempt::NotOurs;
     }
+    // Our instance answered: this start ends even if the words do not get through.
+    (void)!::send(fd.get(), words.data(), words.size(), MSG_NOSIGNAL);
     return HandOverAttempt::HandedOver;
 }
 

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "shell/posix/instance_dir.h"
-#include "shell/posix/instance_posix.h"
 #include "shell/posix/instance_server.h"
 #include "shell/single_instance.h"
 

@@ -1,5 +1,5 @@
 // libFuzzer target: what a running instance and a second start read from each other (the
-// greeting, the command lines, the line framing).
+// greeting and the command lines, and the field encoding).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -8,22 +8,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    koravex::LineBuffer lines;
-    // Fed in two pieces, as bytes arrive from a socket.
-    const std::size_t half = size / 2;
-    for (const std::string_view piece : {bytes.substr(0, half), bytes.substr(half)}) {
-        for (const std::string& line : lines.feed(piece)) {
-            if (line.size() > koravex::kMaxProtocolLine) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find('\n', start)) != std::string_view::npos;
+         start = end + 1) {
+        const std::string_view line = bytes.substr(start, end - start);
+        (void)koravex::parseCommand(line);
+        if (const auto greeting = koravex::parseGreeting(line)) {
+            // Whatever was accepted travels unchanged.
+            std::string again = koravex::formatGreeting(*greeting);
+            again.pop_back();
+            if (koravex::parseGreeting(again) != greeting) {
                 __builtin_trap();
-            }
-            (void)koravex::parseCommand(line);
-            if (const auto greeting = koravex::parseGreeting(line)) {
-                // Whatever was accepted travels unchanged.
-                std::string again = koravex::formatGreeting(*greeting);
-                again.pop_back();
-                if (koravex::parseGreeting(again) != greeting) {
-                    __builtin_trap();
-                }
             }
         }
     }

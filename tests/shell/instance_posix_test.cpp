@@ -48,7 +48,7 @@ HandOverAttempt waitFor(std::future<HandOverAttempt>& future) {
 // A socket bound at `path` that listens (or, with listening false, is only bound) and never
 // accepts: a holder that is stopped or stuck.
 UniqueFd silentHolder(const std::string& path, bool listening) {
-    UniqueFd fd = newStreamSocket();
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -60,7 +60,7 @@ UniqueFd silentHolder(const std::string& path, bool listening) {
 }
 
 UniqueFd rawConnect(const std::string& path) {
-    UniqueFd fd = newStreamSocket();
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -88,6 +88,7 @@ class InstancePosixTest : public QObject {
     void unreachableHolders_data();
     void unreachableHolders();
     void staleSocketReplacedByListen();
+    void commandsFramedAcrossReads();
     void floodDoesNotKeepOutASecondStart();
     void otherUsers();
 
@@ -343,6 +344,29 @@ void InstancePosixTest::staleSocketReplacedByListen() {
     QVERIFY(server.listen(socket));
     auto second = startSecond(socket, {"TForm1", kPath});
     QCOMPARE(waitFor(second), HandOverAttempt::HandedOver);
+}
+
+void InstancePosixTest::commandsFramedAcrossReads() {
+    InstanceServer server(UniqueFd{}, getuid());
+    QList<InstanceCommand> got;
+    server.onCommand = [&](InstanceCommand c) { got.append(c); };
+    const std::string socket = at("framing");
+    QVERIFY(server.listen(socket));
+    const UniqueFd peer = rawConnect(socket);
+    QVERIFY(peer.valid());
+    const std::string endless(kMaxProtocolLine + 1, 'x');
+    for (const std::string& piece :
+         {std::string("acti"), std::string("vate\nRAISE\nra"), std::string("ise\n") + endless}) {
+        QCOMPARE(::send(peer.get(), piece.data(), piece.size(), MSG_NOSIGNAL),
+                 static_cast<ssize_t>(piece.size()));
+        QTest::qWait(20);  // each piece read on its own
+    }
+    QTRY_COMPARE(got, (QList<InstanceCommand>{InstanceCommand::Activate, InstanceCommand::Raise}));
+    // The line without end has the connection closed, and nothing after it is obeyed.
+    QTRY_COMPARE(server.connectedPeers(), 0);
+    (void)!::send(peer.get(), "activate\n", 9, MSG_NOSIGNAL);
+    QTest::qWait(50);
+    QCOMPARE(got.size(), 2);
 }
 
 void InstancePosixTest::floodDoesNotKeepOutASecondStart() {

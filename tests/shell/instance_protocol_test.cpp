@@ -1,4 +1,4 @@
-// The single-instance line protocol: field encoding, greeting and command parsing, framing,
+// The single-instance line protocol: field encoding, greeting and command parsing,
 // and what a second start sends for the greeting it got.
 #include <QTest>
 
@@ -24,9 +24,6 @@ class InstanceProtocolTest : public QObject {
     void greetingRoundTrip();
     void commandParse_data();
     void commandParse();
-    void lineFraming_data();
-    void lineFraming();
-    void overlongLineOverflows();
     void handOverCommandsFor_data();
     void handOverCommandsFor();
 };
@@ -155,52 +152,6 @@ void InstanceProtocolTest::commandParse() {
     if (parsed) {
         QCOMPARE(formatCommand(*parsed), bytes(line + '\n'));
     }
-}
-
-void InstanceProtocolTest::lineFraming_data() {
-    QTest::addColumn<QList<QByteArray>>("chunks");
-    QTest::addColumn<QList<QByteArray>>("lines");
-    using L = QList<QByteArray>;
-    QTest::newRow("one whole") << L{"raise\n"} << L{"raise"};
-    QTest::newRow("two in one chunk") << L{"activate\nraise\n"} << L{"activate", "raise"};
-    QTest::newRow("split across chunks")
-        << L{"acti", "vate\nra", "ise\n"} << L{"activate", "raise"};
-    QTest::newRow("unfinished kept back") << L{"raise\nacti"} << L{"raise"};
-    QTest::newRow("empty lines") << L{"\n\n"} << L{"", ""};
-    QTest::newRow("exactly the limit")
-        << L{QByteArray(kMaxProtocolLine, 'a') + '\n'} << L{QByteArray(kMaxProtocolLine, 'a')};
-}
-
-void InstanceProtocolTest::lineFraming() {
-    QFETCH(QList<QByteArray>, chunks);
-    QFETCH(QList<QByteArray>, lines);
-    LineBuffer buffer;
-    QList<QByteArray> got;
-    for (const QByteArray& chunk : chunks) {
-        for (const std::string& line : buffer.feed(bytes(chunk))) {
-            got.append(QByteArray::fromStdString(line));
-        }
-    }
-    QCOMPARE(got, lines);
-    QVERIFY(!buffer.overflowed());
-}
-
-void InstanceProtocolTest::overlongLineOverflows() {
-    // Without a newline, or with one too late, a peer cannot make the buffer grow for ever.
-    const QList<QByteArray> cases = {QByteArray(kMaxProtocolLine + 1, 'a'),
-                                     QByteArray(kMaxProtocolLine + 1, 'a') + "\nraise\n",
-                                     "raise\n" + QByteArray(kMaxProtocolLine + 1, 'b')};
-    for (const QByteArray& input : cases) {
-        LineBuffer buffer;
-        buffer.feed(bytes(input));
-        QVERIFY(buffer.overflowed());
-        QVERIFY(buffer.feed("activate\n").empty());
-    }
-    LineBuffer grows;
-    for (int i = 0; i < 5 && !grows.overflowed(); ++i) {
-        grows.feed(std::string(kMaxProtocolLine / 2, 'c'));
-    }
-    QVERIFY(grows.overflowed());
 }
 
 void InstanceProtocolTest::handOverCommandsFor_data() {
