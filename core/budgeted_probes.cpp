@@ -12,6 +12,7 @@ BudgetedProbes::BudgetedProbes(std::unique_ptr<Probes> inner, std::unique_ptr<Dr
 BudgetedProbes::~BudgetedProbes() = default;
 
 void BudgetedProbes::beginDriveRound(const std::vector<std::string>& roots) {
+    inner_->beginDriveRound(roots);  // the mount table, looked at once per round
     answers_.beginRound(roots);
 }
 

@@ -197,14 +197,13 @@ DriveHelpers::~DriveHelpers() {
     ::close(control_);  // the launcher reads the end and exits
 }
 
-int DriveHelpers::spawn(std::chrono::milliseconds limit, pid_t* pid) {
-    for (int late; (late = receiveFd(control_, nullptr)) >= 0;)
-        ::close(late);  // handed over after an earlier wait ran out: not wanted any more
-    if (!sendRecord(control_, "h"))
-        return -1;
+bool DriveHelpers::request() {
+    return sendRecord(control_, "h");
+}
+
+int DriveHelpers::take(std::chrono::milliseconds wait, pid_t* pid) {
     pollfd p{control_, POLLIN, 0};
-    const int ms = static_cast<int>(limit.count());
-    if (::poll(&p, 1, ms) <= 0 || (p.revents & POLLIN) == 0)
+    if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0 || (p.revents & POLLIN) == 0)
         return -1;
     return receiveFd(control_, pid);
 }
@@ -224,7 +223,7 @@ HelperDriveAsker::HelperDriveAsker(LinuxProbes& table, std::shared_ptr<DriveHelp
 HelperDriveAsker::HelperDriveAsker(LinuxProbes& table, std::shared_ptr<DriveHelpers> helpers,
                                    Limits limits)
     : table_(table), helpers_(std::move(helpers)), limits_(limits) {
-    ensureHelper();  // started now, so that the first round does not wait for it
+    ensureHelper(limits_.firstSpawnLimit);  // now, so that the first round finds it there
 }
 
 HelperDriveAsker::~HelperDriveAsker() {
@@ -251,14 +250,21 @@ std::size_t HelperDriveAsker::leftBehindAlive() {
     return leftBehind_.size();
 }
 
-bool HelperDriveAsker::ensureHelper() {
+bool HelperDriveAsker::ensureHelper(std::chrono::milliseconds wait) {
     if (live_ >= 0)
         return true;
-    if (!helpers_ || leftBehindAlive() >= kMaxLeftBehind)
+    if (!helpers_)
         return false;
-    live_ = helpers_->spawn(limits_.spawnLimit, &livePid_);
+    if (!requested_) {
+        if (leftBehindAlive() >= kMaxLeftBehind || !helpers_->request())
+            return false;
+        requested_ = true;
+    }
+    // One asked for and not handed over in time is taken when it comes.
+    live_ = helpers_->take(wait, &livePid_);
     if (live_ < 0)
         return false;
+    requested_ = false;
     ++started_;
     pingSent_.reset();
     return true;
@@ -285,7 +291,7 @@ bool HelperDriveAsker::ask(std::uint64_t id, const std::string& root) {
     const std::string question = encodeQuestion(id, *drive);
     bool sent = false;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
-        if (!ensureHelper())
+        if (!ensureHelper(limits_.spawnLimit))
             return false;
         sent = sendRecord(live_, question);
         if (!sent)

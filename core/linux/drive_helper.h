@@ -48,9 +48,11 @@ class DriveHelpers {
     DriveHelpers(const DriveHelpers&) = delete;
     DriveHelpers& operator=(const DriveHelpers&) = delete;
 
-    // A fresh helper's socket (close-on-exec), or -1 when the launcher does not hand one
-    // over within `limit`; its process id into *pid.
-    int spawn(std::chrono::milliseconds limit, pid_t* pid = nullptr);
+    // Asks the launcher for a fresh helper.
+    bool request();
+    // The socket (close-on-exec) of a helper asked for, or -1 when none is handed over
+    // within `wait`; its process id into *pid. One not there in time comes later.
+    int take(std::chrono::milliseconds wait, pid_t* pid = nullptr);
     pid_t launcherPid() const { return pid_; }
 
   private:
@@ -67,7 +69,9 @@ class HelperDriveAsker : public DriveAsker {
     struct Limits {
         std::chrono::milliseconds pingAfter{500};   // a question this old makes a ping
         std::chrono::milliseconds pingLimit{1000};  // a ping unanswered this long: left behind
-        std::chrono::milliseconds spawnLimit{20};   // the longest wait for a fresh helper
+        // A query never waits for a fresh helper: one not there yet answers a later round.
+        std::chrono::milliseconds spawnLimit{0};
+        std::chrono::milliseconds firstSpawnLimit{1000};  // at start, before any window
     };
     static constexpr std::size_t kMaxLeftBehind = 4;
 
@@ -85,7 +89,7 @@ class HelperDriveAsker : public DriveAsker {
     std::size_t leftBehindAlive();
 
   private:
-    bool ensureHelper();
+    bool ensureHelper(std::chrono::milliseconds wait);
     void leaveBehind(std::vector<DriveReply>& lost);
     bool drain(std::vector<DriveReply>& out);
     void checkPing(Clock::time_point now, std::vector<DriveReply>& lost);
@@ -95,6 +99,7 @@ class HelperDriveAsker : public DriveAsker {
     Limits limits_;
     int live_ = -1;
     pid_t livePid_ = -1;
+    bool requested_ = false;  // a helper asked of the launcher and not yet taken
     std::map<std::uint64_t, Clock::time_point> open_;  // questions out to the live helper
     std::optional<Clock::time_point> pingSent_;
     std::uint64_t pingId_ = 0;

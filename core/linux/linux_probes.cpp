@@ -97,14 +97,17 @@ void LinuxProbes::refreshMounts() {
         mountsRead_ = false;
     }
     // The kernel flags a kept mountinfo descriptor when the table changes; other files
-    // (fixtures) cannot say, so they are read every time. The queries of one refresh come
-    // within microseconds of each other: they share one look, and the next refresh (at
-    // least 100 ms later) looks again.
+    // (fixtures) cannot say, so they are read every time. All queries of one round (a
+    // refresh, the drive list) share one look, however long reading a table of thousands
+    // of mounts takes: a table that changes all the time is read once per round, not once
+    // per drive. Callers that name no rounds share one look per kMountPollInterval.
     if (mountsRead_ && mountsPollable_) {
         auto now = std::chrono::steady_clock::now();
-        if (now - lastMountPoll_ < kMountPollInterval) {
+        const auto interval = roundsNamed_ ? kRoundlessLook : kMountPollInterval;
+        if (!lookDue_ && now - lastMountPoll_ < interval) {
             return;
         }
+        lookDue_ = false;
         lastMountPoll_ = now;
         if (!calls_.mountTableChanged(mountsFd_)) {
             return;
@@ -123,6 +126,7 @@ void LinuxProbes::refreshMounts() {
     }
     rebuildDrives(*table);
     mountsRead_ = true;
+    lookDue_ = false;
     lastMountPoll_ = std::chrono::steady_clock::now();
 }
 
@@ -144,6 +148,12 @@ void LinuxProbes::rebuildDrives(const std::vector<MountEntry>& table) {
     byLetter_.fill(0);
     for (std::size_t i = 0; i < drives_.size(); ++i)
         byLetter_[static_cast<std::size_t>(drives_[i].letter - 'A')] = static_cast<int>(i) + 1;
+}
+
+void LinuxProbes::beginDriveRound(const std::vector<std::string>& roots) {
+    (void)roots;
+    roundsNamed_ = true;
+    lookDue_ = true;
 }
 
 std::optional<LinuxProbes::Drive> LinuxProbes::findDrive(std::string_view root) {

@@ -28,12 +28,16 @@ class LinuxProbes : public Probes {
   public:
     // Queries this close together share one look at the mount table.
     static constexpr std::chrono::microseconds kMountPollInterval{1000};
+    // Where rounds are named: a query outside any round looks again after this long.
+    static constexpr std::chrono::milliseconds kRoundlessLook{100};
 
     explicit LinuxProbes(LinuxRoots roots = {}, SysCalls& calls = defaultSysCalls());
     ~LinuxProbes() override;
     LinuxProbes(const LinuxProbes&) = delete;
     LinuxProbes& operator=(const LinuxProbes&) = delete;
 
+    // The mount table is looked at once per round.
+    void beginDriveRound(const std::vector<std::string>& roots) override;
     MemoryStatus memoryStatus() override;
     std::optional<DriveSpace> driveSpace(std::string_view root) override;
     std::optional<VolumeInfo> volumeInformation(std::string_view root) override;
@@ -74,6 +78,8 @@ class LinuxProbes : public Probes {
     bool mountsPollable_ = false;
     bool mountsRead_ = false;
     std::chrono::steady_clock::time_point lastMountPoll_{};
+    bool roundsNamed_ = false;
+    bool lookDue_ = false;
     std::string meminfoPath_;
     std::string statmPath_;
     int meminfoFd_ = -1;

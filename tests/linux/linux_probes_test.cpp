@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/linux/fixture_calls.h"
 
 namespace koravex {
@@ -235,6 +237,32 @@ TEST_F(LinuxProbesTest, RootMountedAsDevRootIsProbedByItsKernelName) {
     EXPECT_EQ(c->name, "rootlabel");
     EXPECT_EQ(c->serial, 0x11112222u);
     EXPECT_EQ(calls.probeCalls.load(), 2);  // "/dev/root" first, then "/dev/sda2"
+}
+
+TEST_F(LinuxProbesTest, ChurningMountTableIsReadOncePerRound) {
+    // A kernel table that says "changed" at every look, as on a host mounting all the time.
+    struct Churning : FixtureCalls {
+        int looks = 0;
+        bool isProcFile(int) override { return true; }
+        bool mountTableChanged(int) override {
+            ++looks;
+            return true;
+        }
+    } churning;
+    churning.filesystems = calls.filesystems;
+    LinuxProbes probes(machine.roots(), churning);
+    const std::vector<std::string> roots = probes.driveRoots();  // the first read
+    ASSERT_GT(roots.size(), 5u);
+    for (int round = 0; round < 3; ++round) {
+        probes.beginDriveRound(roots);
+        for (const std::string& root : roots) {
+            EXPECT_TRUE(probes.locate(root)) << root;
+            probes.driveType(root);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // past the roundless look
+        probes.remoteName("F:\\");
+    }
+    EXPECT_EQ(churning.looks, 3);  // one per round, none per drive
 }
 
 TEST_F(LinuxProbesTest, FilesystemErrorsFailTheQuery) {
