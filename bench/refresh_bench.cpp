@@ -2,7 +2,7 @@
 // watch, the table), without any system call.
 #include <benchmark/benchmark.h>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/refresh.h"
 
 namespace {

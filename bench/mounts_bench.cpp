@@ -1,0 +1,107 @@
+// The drive table of a machine with thousands of mounts (container hosts): reading and
+// sorting the mount table, and one refresh of the program's probes over the live table.
+// bench/many_mounts.sh runs the live one with 5,000 real mounts, still and churning.
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "core/linux/drive_table.h"
+#include "core/linux/linux_probes.h"
+#include "core/linux/mountinfo_parse.h"
+#include "core/refresh.h"
+
+namespace {
+
+// A mount table: the root, then `count` tmpfs mounts under /mnt (each a RAM-disk candidate)
+// or `count` bind mounts of one disk (one drive with many mount points).
+std::string table(int count, bool bind) {
+    std::string text = "21 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string id = std::to_string(100 + i);
+        if (bind) {
+            text += id + " 21 8:2 /data /mnt/bind/" + std::to_string(i) +
+                    " rw shared:2 - ext4 /dev/sda2 rw\n";
+        } else {
+            text += id + " 21 0:" + std::to_string(60 + i) + " / /mnt/ram/" + std::to_string(i) +
+                    " rw shared:3 - tmpfs koravex-" + std::to_string(i) + " rw,size=1024k\n";
+        }
+    }
+    return text;
+}
+
+void driveTable(benchmark::State& state, bool bind) {
+    const std::string text = table(static_cast<int>(state.range(0)), bind);
+    for (auto _ : state) {
+        const auto entries = koravex::parseMountinfo(text);
+        benchmark::DoNotOptimize(koravex::selectDrives(*entries, {}));
+    }
+    state.SetComplexityN(state.range(0));
+}
+void BM_DriveTableTmpfs(benchmark::State& state) {
+    driveTable(state, false);
+}
+void BM_DriveTableBind(benchmark::State& state) {
+    driveTable(state, true);
+}
+BENCHMARK(BM_DriveTableTmpfs)
+    ->Arg(21)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity();
+BENCHMARK(BM_DriveTableBind)
+    ->Arg(21)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity();
+
+// The window's refresh over this machine's mount table, through the program's probes (the
+// drive helper answering): C shown, every drive ticked. CPU time is the calling thread's,
+// the window's share; the helper's work is in its own process.
+void BM_RefreshLiveTable(benchmark::State& state) {
+    auto probes = koravex::makeLinuxProbes();
+    koravex::RefreshInputs in;
+    in.driveLetter = 'C';
+    in.alertOn = true;
+    in.threshold = "1";
+    for (std::string& root : probes->driveRoots())
+        in.drives.push_back({std::move(root), true});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(koravex::runRefresh(*probes, in));
+    state.counters["drives"] = static_cast<double>(in.drives.size());
+}
+BENCHMARK(BM_RefreshLiveTable)->Unit(benchmark::kMicrosecond);
+
+// The same at the window's shortest interval: one refresh every 100 ms, timed by the
+// calling thread's CPU alone (user and system), so that a table changing ten times a
+// second is read afresh at almost every refresh, as the window would.
+double threadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+void BM_RefreshEvery100ms(benchmark::State& state) {
+    auto probes = koravex::makeLinuxProbes();
+    koravex::RefreshInputs in;
+    in.driveLetter = 'C';
+    in.alertOn = true;
+    in.threshold = "1";
+    for (std::string& root : probes->driveRoots())
+        in.drives.push_back({std::move(root), true});
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const double before = threadCpuSeconds();
+        benchmark::DoNotOptimize(koravex::runRefresh(*probes, in));
+        state.SetIterationTime(threadCpuSeconds() - before);
+    }
+}
+BENCHMARK(BM_RefreshEvery100ms)->UseManualTime()->Iterations(30)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
