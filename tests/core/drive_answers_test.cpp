@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "core/budgeted_probes.h"
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/refresh.h"
 #include "tests/core/fake_drive_asker.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 
 namespace koravex {
 namespace {

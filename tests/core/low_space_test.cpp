@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/convert.h"
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 
 namespace koravex {
 namespace {

@@ -1,7 +1,7 @@
 // The drives tab's texts and pie as one refresh writes them.
 #include <gtest/gtest.h>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/refresh.h"
 
 namespace koravex {

@@ -1,7 +1,7 @@
 // The memory tab as one refresh writes it: 64-bit counts, gauges in kilobytes.
 #include <gtest/gtest.h>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/refresh.h"
 
 namespace koravex {

@@ -1,7 +1,7 @@
 // The low-space watch and the interface table within one refresh.
 #include <gtest/gtest.h>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/low_space.h"
 #include "core/refresh.h"
 

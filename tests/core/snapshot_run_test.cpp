@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 
 namespace koravex {
 namespace {

@@ -20,7 +20,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/linux/linux_probes.h"
 #include "shell/koravex_shell.h"
 #include "ui/drive_list_view.h"

@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "shell/desktop_notifications.h"
 #include "shell/koravex_shell.h"
 #include "shell/platform_choice.h"

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QTest>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "ui/drive_combo_box.h"
 #include "ui/drive_item_painter.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "ui/beep.h"
 #include "ui/color_choice.h"
 #include "ui/error_box.h"

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "core/linux/linux_probes.h"
 #include "ui/main_window.h"
 

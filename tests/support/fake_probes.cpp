@@ -1,4 +1,4 @@
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 
 namespace koravex {
 

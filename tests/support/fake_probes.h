@@ -1,6 +1,6 @@
 #pragma once
-// A probe backend that holds its answers in plain members: always built, used by tests
-// and by any platform without a backend of its own.
+// A probe backend that holds its answers in plain members, for the tests and the screenshot
+// tool. The program never links it: it shows only what a real backend measured.
 #include <map>
 
 #include "core/probes.h"
@@ -37,7 +37,7 @@ class FakeProbes : public Probes {
     char currentDirectoryDrive() override;
 
     // A small believable machine: C: fixed ext4, D: empty CD-ROM, E: removable vfat,
-    // and two interfaces. Used by koravex-snapshot where no backend exists.
+    // and two interfaces. Used by the tests and by the screenshot tool.
     static FakeProbes sample();
 
   private:
