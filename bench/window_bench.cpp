@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "ui/main_window.h"
 
 #if __has_include(<valgrind/callgrind.h>)

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/fake_probes.h"
+#include "tests/support/fake_probes.h"
 #include "shell/windows/instance_windows.h"
 #include "shell/windows/tray_record.h"
 #include "shell/windows/windows_shell.h"
