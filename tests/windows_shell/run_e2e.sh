@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows end-to-end tests over the packages: the zip's program driven through its tray,
+# The Windows end-to-end tests over the packages: the zip's program driven through its tray
+# (at 96 and at 192 dots per inch),
 # the low-space alert (root, in a private mount namespace), the installer. Each runs in a
 # Wine prefix of its own; a skipped one (exit 77) does not fail the run.
 # Usage: run_e2e.sh PACKAGES_DIR PROBE_EXE   (DISPLAY set: a virtual display without a tray)
@@ -22,6 +23,7 @@ run() {
     esac
 }
 run windows_e2e_tray "$here/e2e_windows.sh" "$zip" "$probe"
+run windows_e2e_tray_scaled env KORAVEX_WINE_DPI=192 "$here/e2e_windows.sh" "$zip" "$probe"
 run windows_e2e_alert "$here/../e2e/in_private_ns.sh" "$here/alert_windows.sh" "$zip" "$probe"
 if [ -n "$setup" ]; then
     run windows_e2e_installer "$here/installer_windows.sh" "$setup" "$probe"

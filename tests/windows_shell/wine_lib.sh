@@ -9,6 +9,12 @@ start_wine_prefix() {
     export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset WINEPATH QT_PLUGIN_PATH QT_QPA_PLATFORM
     "$WINE" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+    # KORAVEX_WINE_DPI=192: a scaled screen (Wine's system DPI), for the HiDPI run.
+    if [ -n "${KORAVEX_WINE_DPI:-}" ]; then
+        "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+            /d "$KORAVEX_WINE_DPI" /f >/dev/null 2>&1 || fail "cannot set the DPI"
+        "$WINESERVER" -w
+    fi
 }
 end_wine_prefix() {
     [ -n "${WINEPREFIX:-}" ] || return 0
@@ -33,7 +39,7 @@ wine_tray_icon() {
         awk '/\("explorer.exe" "explorer.exe"\)/ {
                  n = split($0, f, " "); size = f[n - 1]; abs = f[n];
                  split(size, s, "x"); split(abs, a, "+");
-                 if (s[1] >= 16 && s[1] <= 32 && s[2] >= 16 && s[2] <= 32 && a[3] < 24) {
+                 if (s[1] >= 16 && s[1] <= 48 && s[2] >= 16 && s[2] <= 48 && a[3] < 24) {
                      print $1; exit } }'
 }
 icon_docked() { [ -n "$(wine_tray_icon)" ]; }
