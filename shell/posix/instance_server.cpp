@@ -20,8 +20,10 @@ bool InstanceServer::listen(const std::string& path) {
 
 void InstanceServer::closePeer(std::list<Peer>::iterator peer) {
     // This may run inside the notifier's own signal: it goes later.
-    peer->reader->setEnabled(false);
-    peer->reader.release()->deleteLater();
+    QSocketNotifier* reader = peer->reader.release();
+    reader->setEnabled(false);
+    reader->setParent(this);  // goes with the server if the event loop ends first
+    reader->deleteLater();
     peers_.erase(peer);
 }
 
