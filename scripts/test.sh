@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a warnings-as-errors build, the same tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and each parser fuzzer for a short while.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the core, backend and window tests under
+# ThreadSanitizer, and each parser fuzzer for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -25,6 +26,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/asan --output-on-failure -j"$jobs" -LE no-sanitizer
+
+echo "== ThreadSanitizer build (core, backend and window tests) =="
+bash scripts/tsan.sh
 
 if [ -x scripts/fuzz.sh ]; then
     echo "== Fuzzers (short run on the seed corpus) =="

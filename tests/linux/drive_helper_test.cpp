@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -93,6 +94,40 @@ TEST(DriveRecordsTest, MalformedRecordsAreRejected) {
     }
     EXPECT_TRUE(decodeQuestion(question));
     EXPECT_FALSE(decodePing(reply));
+}
+
+// The helper answers each question on a thread of its own, all through one answerer.
+TEST(DriveQueryAnswererTest, ManyThreadsAtOnceGetTheSameAnswers) {
+    FixtureCalls calls;
+    TempMachine machine{"machine"};
+    for (const char* point : {"/", "/mnt/share", "/media/user/My Stick"})
+        calls.filesystems[point].st = makeVfs(1000, 400, 300, 4096, 0x42);
+    LinuxProbes table(machine.roots(), calls);
+    std::vector<DriveCandidate> drives;
+    for (const std::string& root : table.driveRoots()) {
+        if (auto c = table.locate(root))
+            drives.push_back(*c);
+    }
+    ASSERT_GE(drives.size(), 3u);
+    DriveQueryAnswerer answerer(calls, machine.roots());
+    std::vector<DriveAnswer> expected;
+    for (const DriveCandidate& c : drives)
+        expected.push_back(DriveQueryAnswerer(calls, machine.roots()).answer(c));
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int k = 0; k < 50; ++k) {
+                for (std::size_t d = 0; d < drives.size(); ++d) {
+                    if (!(answerer.answer(drives[d]) == expected[d]))
+                        ++wrong;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // statvfs of one mount point waits while a file exists: a stuck drive that the test can
