@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "core/budgeted_probes.h"
+#include "core/windows/bounded_calls.h"
 #include "core/windows/interface_rows.h"
 #include "core/windows/thread_drive_asker.h"
 #include "core/windows/wide_text.h"
@@ -47,9 +48,38 @@ std::int64_t signedCount(const ULARGE_INTEGER& value) {
     return static_cast<std::int64_t>(value.QuadPart > kMax ? kMax : value.QuadPart);
 }
 
+// WNetGetConnectionW for "X:", grown once when the name is longer than MAX_PATH.
+std::optional<std::string> readRemoteName(WinCalls& calls, std::string_view root) {
+    // The network provider wants the local name without the backslash: "X:".
+    if (root.size() < 2 || root[1] != ':' || root[0] == '\0')
+        return std::nullopt;
+    const std::wstring local = win::toWide(root.substr(0, 2));
+    std::wstring remote(MAX_PATH + 1, L'\0');
+    DWORD length = static_cast<DWORD>(remote.size());
+    DWORD result = calls.wnetGetConnection(local.c_str(), remote.data(), &length);
+    if (result == ERROR_MORE_DATA && length > remote.size()) {
+        remote.assign(length, L'\0');
+        result = calls.wnetGetConnection(local.c_str(), remote.data(), &length);
+    }
+    if (result != NO_ERROR)
+        return std::nullopt;
+    const std::wstring_view text = win::untilNul(remote.data(), remote.size());
+    if (text.empty())
+        return std::nullopt;
+    return win::toUtf8(text);
+}
+
 class WindowsProbes final : public Probes {
   public:
-    explicit WindowsProbes(WinCalls& calls) : calls_(calls) {}
+    // With `bound`, the drive type and the remote name are waited for at most that long.
+    explicit WindowsProbes(WinCalls& calls,
+                           std::optional<std::chrono::milliseconds> bound = std::nullopt)
+        : calls_(calls) {
+        if (bound) {
+            types_.emplace(*bound);
+            names_.emplace(*bound);
+        }
+    }
 
     MemoryStatus memoryStatus() override {
         MEMORYSTATUSEX status{};
@@ -126,28 +156,27 @@ class WindowsProbes final : public Probes {
         const std::wstring path = wideRoot(root);
         if (path.empty())
             return DriveType::NoRootDir;
-        const UINT type = calls_.getDriveType(path.c_str());
+        UINT type = DRIVE_UNKNOWN;
+        if (types_) {
+            WinCalls& calls = calls_;
+            type = types_
+                       ->get(DriveAnswers::driveKey(root),
+                             [&calls, path] { return calls.getDriveType(path.c_str()); })
+                       .value_or(DRIVE_UNKNOWN);
+        } else {
+            type = calls_.getDriveType(path.c_str());
+        }
         return type <= DRIVE_RAMDISK ? static_cast<DriveType>(type) : DriveType::Unknown;
     }
 
     std::optional<std::string> remoteName(std::string_view root) override {
-        // The network provider wants the local name without the backslash: "X:".
-        if (root.size() < 2 || root[1] != ':' || root[0] == '\0')
-            return std::nullopt;
-        const std::wstring local = win::toWide(root.substr(0, 2));
-        std::wstring remote(MAX_PATH + 1, L'\0');
-        DWORD length = static_cast<DWORD>(remote.size());
-        DWORD result = calls_.wnetGetConnection(local.c_str(), remote.data(), &length);
-        if (result == ERROR_MORE_DATA && length > remote.size()) {
-            remote.assign(length, L'\0');
-            result = calls_.wnetGetConnection(local.c_str(), remote.data(), &length);
-        }
-        if (result != NO_ERROR)
-            return std::nullopt;
-        const std::wstring_view text = win::untilNul(remote.data(), remote.size());
-        if (text.empty())
-            return std::nullopt;
-        return win::toUtf8(text);
+        if (!names_)
+            return readRemoteName(calls_, root);
+        WinCalls& calls = calls_;
+        return names_
+            ->get(DriveAnswers::driveKey(root),
+                  [&calls, copy = std::string(root)] { return readRemoteName(calls, copy); })
+            .value_or(std::nullopt);
     }
 
     std::optional<std::vector<InterfaceRow>> interfaceTable() override {
@@ -185,6 +214,8 @@ class WindowsProbes final : public Probes {
 
   private:
     WinCalls& calls_;
+    std::optional<win::BoundedCalls<UINT>> types_;
+    std::optional<win::BoundedCalls<std::optional<std::string>>> names_;
 };
 
 }  // namespace
@@ -199,7 +230,10 @@ std::unique_ptr<Probes> makeWindowsProbes(win::WinCalls& calls, DriveLimits limi
     auto asker = std::make_unique<win::ThreadDriveAsker>([drives](const std::string& root) {
         return DriveAnswer{drives->driveSpace(root), drives->volumeInformation(root)};
     });
-    return std::make_unique<BudgetedProbes>(std::make_unique<WindowsProbes>(calls),
+    // The drive list and the selector ask types and names on the window's thread: a dead
+    // share costs them at most this, once.
+    constexpr std::chrono::milliseconds kNameBound{50};
+    return std::make_unique<BudgetedProbes>(std::make_unique<WindowsProbes>(calls, kNameBound),
                                             std::move(asker), DriveAnswers::Clock::now, limits);
 }
 

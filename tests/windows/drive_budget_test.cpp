@@ -51,9 +51,12 @@ class Gate {
 struct Machine {
     FakeWinCalls calls;
     Gate gate;
+    bool blockNames = false;  // F:'s type and remote name wait for the gate too
 
     Machine() {
-        calls.type = [](const std::wstring& root) -> UINT {
+        calls.type = [this](const std::wstring& root) -> UINT {
+            if (root[0] == L'F' && blockNames)
+                gate.wait();
             switch (root[0]) {
                 case L'C':
                     return DRIVE_FIXED;
@@ -90,6 +93,15 @@ struct Machine {
             fill(fs, fsLength, L"NTFS");
             *serial = 0xC0FFEEu;
             return TRUE;
+        };
+        calls.connection = [this](const std::wstring& local, wchar_t* remote,
+                                  DWORD* length) -> DWORD {
+            if (local != L"F:")
+                return ERROR_NOT_CONNECTED;
+            if (blockNames)
+                gate.wait();
+            fill(remote, *length, L"\\\\files\\gone");
+            return NO_ERROR;
         };
     }
 };
@@ -168,6 +180,33 @@ TEST(WindowsDriveFailures, AShareThatNeverAnswersFreezesNothingAndComesBack) {
     m = refreshUntil(*probes, 'F', [](const DisplayModel& f) { return f.label12 == "share"; });
     EXPECT_EQ(m.label12, "share");
     EXPECT_EQ(m.label9, "Свободно на диске:   300 MB");
+}
+
+TEST(WindowsDriveFailures, TypeAndRemoteNameOfADeadShareWaitOnlyBriefly) {
+    Machine machine;
+    machine.blockNames = true;
+    auto probes = makeWindowsProbes(machine.calls, kLimits);
+
+    const auto start = Clock::now();
+    EXPECT_EQ(probes->driveType("F:\\"), DriveType::Unknown);  // not known yet
+    EXPECT_EQ(probes->driveType("F:\\"), DriveType::Unknown);  // its call is still out
+    EXPECT_FALSE(probes->remoteName("F:\\"));
+    EXPECT_LT(Clock::now() - start, kFrozen);
+    EXPECT_EQ(probes->driveType("C:\\"), DriveType::Fixed);  // the others answer all along
+    for (int i = 0; i < 100 && machine.gate.waiting() < 2; ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(machine.gate.waiting(), 2);  // one type call and one name call, not three
+
+    machine.gate.open();
+    DriveType type = DriveType::Unknown;
+    std::optional<std::string> remote;
+    for (int i = 0; i < 50 && (type != DriveType::Remote || !remote); ++i) {
+        std::this_thread::sleep_for(20ms);
+        type = probes->driveType("F:\\");
+        remote = probes->remoteName("F:\\");
+    }
+    EXPECT_EQ(type, DriveType::Remote);
+    EXPECT_EQ(remote, "\\\\files\\gone");
 }
 
 TEST(WindowsDriveWorkers, OneWorkerPerDriveBoundedAndNeverJoined) {
