@@ -23,7 +23,7 @@ cc -O1 -o "$bell/x_bell" "$here/x_bell.c" -lX11 2>/dev/null || {
 
 start_wine_prefix
 drive=$(mktemp -d /tmp/koravex-e.XXXXXX)
-trap 'cleanup; end_wine_prefix; umount "$drive" 2>/dev/null; rm -rf "$drive" "$bell"' EXIT
+trap 'cleanup; stop_trayer; end_wine_prefix; umount "$drive" 2>/dev/null; rm -rf "$drive" "$bell"' EXIT
 mount -t tmpfs -o size=2m koravex-e "$drive"
 ln -s "$drive" "$WINEPREFIX/dosdevices/e:"
 # Wine's mount manager reads the drive links when it starts: start it afresh.
@@ -38,7 +38,7 @@ EXE="C:\\Koravex\\$(basename "$ZIP" .zip)\\koravex.exe"
 export KORAVEX_TRAY_TRACE=$WINEPREFIX/tray-trace.txt
 start_program "$EXE"
 cleanup_pids+=("$KORAVEX_PID")
-wait_for 10 icon_docked || fail "no tray icon"
+wait_for 10 icon_docked || fail "no tray icon: $(tray_tree)"
 IFS=, read -r ox oy <<<"$(field origin)"
 click_client() { xdotool mousemove "$((ox + $1))" "$((oy + $2))" click 1; sleep 0.5; }
 

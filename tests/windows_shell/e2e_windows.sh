@@ -11,7 +11,7 @@ source "$here/../e2e/lib.sh"
 source "$here/wine_lib.sh"
 
 start_wine_prefix
-trap 'cleanup; end_wine_prefix' EXIT
+trap 'cleanup; stop_trayer; end_wine_prefix' EXIT
 start_trayer
 cleanup_pids+=("$TRAYER_PID")
 
@@ -38,7 +38,7 @@ at_corner || fail "not at the corner: outer $(field outer), work area $(field wo
 [ "$(field topmost)" = 1 ] || fail "not on top"
 
 note "the icon docks in the tray; the shell got the record as added"
-wait_for 10 icon_docked || fail "no tray icon"
+wait_for 10 icon_docked || fail "no tray icon: $(tray_tree)"
 ICON=$(wine_tray_icon)
 grep -q '^op=0 result=1 size=952 id=1 flags=0x7 callback=0x800 icon=1 tip=Koravex ' \
     "$KORAVEX_TRAY_TRACE" || fail "NIM_ADD record: $(cat "$KORAVEX_TRAY_TRACE")"

@@ -10,7 +10,7 @@ source "$here/../e2e/lib.sh"
 source "$here/wine_lib.sh"
 
 start_wine_prefix
-trap 'cleanup; end_wine_prefix' EXIT
+trap 'cleanup; stop_trayer; end_wine_prefix' EXIT
 start_trayer
 cleanup_pids+=("$TRAYER_PID")
 user_dir=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -1)
@@ -39,7 +39,7 @@ done
 note "the installed program starts, docks its icon and closes"
 start_program "C:\\users\\$(basename "$user_dir")\\AppData\\Local\\Programs\\Koravex\\koravex.exe"
 cleanup_pids+=("$KORAVEX_PID")
-wait_for 10 icon_docked || fail "no tray icon"
+wait_for 10 icon_docked || fail "no tray icon: $(tray_tree)"
 open_menu "$(wine_tray_icon)"
 xdotool key Up Return
 expect_clean_exit "$KORAVEX_PID"

@@ -43,6 +43,15 @@ wine_tray_icon() {
                      print $1; exit } }'
 }
 icon_docked() { [ -n "$(wine_tray_icon)" ]; }
+# What the tray holds, for a failure's message.
+tray_tree() { xwininfo -root -tree 2>/dev/null | grep -A6 '"panel"' | tr -s ' ' | tr '\n' ';'; }
+# Ends this run's trayer and waits for it, so that the next run's tray starts on a free
+# display.
+stop_trayer() {
+    [ -n "${TRAYER_PID:-}" ] || return 0
+    kill "$TRAYER_PID" 2>/dev/null || true
+    wait_for 5 dead "$TRAYER_PID" || kill -9 "$TRAYER_PID" 2>/dev/null || true
+}
 icon_gone() { [ -z "$(wine_tray_icon)" ]; }
 
 # The window at the work area's bottom right corner, the frame included.
