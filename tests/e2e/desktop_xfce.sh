@@ -15,6 +15,9 @@ PEER=$4
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh"
 source "$HERE/endurance_lib.sh"
+# A command that fails outside a test of its own ends the script: say which.
+set -o errtrace
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND failed" >&2' ERR
 
 # The main window under a window manager: a client window inside its frame.
 main_window() {
@@ -57,7 +60,8 @@ PANEL_Y=$((SH - 14))
 SNI_ICON_X=20
 # The task list's part of the panel, as a picture checksum and as a number of colours.
 tasklist_colours() {
-    import -window root -crop "600x20+60+$((SH - 24))" +repage -format '%k' info: 2>/dev/null
+    import -window root -crop "600x20+60+$((SH - 24))" +repage -format '%k' info: 2>/dev/null ||
+        echo unknown
 }
 
 # Pop-up menus are override-redirect windows at the top of the stack.
@@ -67,7 +71,9 @@ open_menus() {
         xwininfo -id "$w" 2>/dev/null | grep -q "Override Redirect State: yes" || continue
         is_viewable "$w" || continue
         local size
-        size=$(xwininfo -id "$w" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END { print w "x" h }')
+        # A pop-up may be gone between the listing and this question.
+        size=$(xwininfo -id "$w" 2>/dev/null | awk '/Width:/ {w=$2} /Height:/ {h=$2} END { print w "x" h }') ||
+            continue
         [ "$size" = 1x1 ] || [ "$size" = 3x3 ] || n=$((n + 1))
     done
     echo "$n"
@@ -257,8 +263,18 @@ REC
 chmod +x "$DIR/record.sh"
 sed "s|@RECORD@|$DIR/record.sh|" "$HERE/desktop/dunstrc" >"$DIR/dunstrc"
 
-"$XFCONFD" >/dev/null 2>&1 &
+# The X server resets itself whenever its last client leaves, and a window manager that
+# connects just then fails to start: one client stays connected throughout.
+xprop -root -spy _NET_SUPPORTING_WM_CHECK >/dev/null 2>&1 &
 cleanup_pids+=($!)
+"$XFCONFD" >"$DIR/xfconfd.log" 2>&1 &
+cleanup_pids+=($!)
+bus_has() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q "boolean true"
+}
+# The window manager and the panel read their settings from it at start.
+wait_for 10 bus_has org.xfce.Xfconf || fail "xfconfd did not start: $(tail -3 "$DIR/xfconfd.log")"
 case "$WM" in
     openbox) openbox --sm-disable >"$DIR/wm.log" 2>&1 & ;;
     xfwm4) xfwm4 --compositor=off --sm-client-disable >"$DIR/wm.log" 2>&1 & ;;
@@ -266,16 +282,12 @@ case "$WM" in
 esac
 cleanup_pids+=($!)
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
-wait_for 10 wm_running || fail "$WM did not start"
+wait_for 20 wm_running || fail "$WM did not start: $(tail -5 "$DIR/wm.log")"
 xfce4-panel --disable-wm-check >"$DIR/panel.log" 2>&1 &
 cleanup_pids+=($!)
 panel_strut() { xprop -root _NET_WORKAREA | tr -d ',' | awk '{ exit !($6 < '"$SH"') }'; }
 wait_for 15 panel_strut || fail "the panel did not reserve its edge"
-watcher_up() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher | grep -q true
-}
-wait_for 10 watcher_up || fail "the panel's notification area did not start"
+wait_for 10 bus_has org.kde.StatusNotifierWatcher || fail "the panel's notification area did not start"
 
 case "$ROUTE" in
     sni) exercise ;;
