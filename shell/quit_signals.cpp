@@ -1,6 +1,7 @@
 #include "shell/quit_signals.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -20,7 +21,20 @@ extern "C" void onQuitSignal(int signo) {
     errno = saved;
 }
 
+sigset_t quitSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signo : kSignals)
+        sigaddset(&set, signo);
+    return set;
+}
+
 }  // namespace
+
+void holdQuitSignals() {
+    const sigset_t set = quitSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent)
     : QObject(parent), quit_(std::move(quit)) {
@@ -35,6 +49,8 @@ QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent)
     action.sa_flags = SA_RESTART;
     for (int signo : kSignals)
         ::sigaction(signo, &action, nullptr);
+    const sigset_t set = quitSet();
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // one held back arrives now
 }
 
 QuitSignals::~QuitSignals() {

@@ -9,11 +9,16 @@
 
 namespace koravex {
 
+// Holds SIGTERM, SIGINT and SIGHUP back until a QuitSignals takes them: one that comes while
+// the program starts (while the drive list is filled) then ends it cleanly as well. Call
+// first in main, before any thread is started (threads inherit what is held).
+void holdQuitSignals();
+
 class QuitSignals : public QObject {
     Q_OBJECT
   public:
-    // Installs the handlers (one QuitSignals at a time); `quit` runs on the event loop's
-    // thread, once, for the first of the signals.
+    // Installs the handlers (one QuitSignals at a time) and lets held signals through;
+    // `quit` runs on the event loop's thread, once, for the first of the signals.
     explicit QuitSignals(std::function<void()> quit, QObject* parent = nullptr);
     ~QuitSignals() override;  // the default actions again
 

@@ -176,6 +176,9 @@ std::shared_ptr<DriveHelpers> DriveHelpers::start(SysCalls& calls, LinuxRoots ro
     auto* answerer = new DriveQueryAnswerer(calls, std::move(roots));
     const pid_t pid = ::fork();
     if (pid == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);  // nothing the program holds back
         ::signal(SIGINT, SIG_IGN);  // a terminal's Ctrl-C is the program's to handle
         ::signal(SIGHUP, SIG_IGN);
         if (::chdir("/") != 0) {

@@ -2,7 +2,7 @@
 # Ending always works, also with a drive that never answers: the program is started from
 # inside a FUSE drive whose daemon took the statfs request and never answers (so that drive
 # is the one shown), and SIGTERM, SIGINT and SIGHUP each end it within one second with exit
-# code 0 and its tray icon removed; a new start then shows its window. koravex-snapshot ends
+# code 0 and its tray icon removed, also while it starts; a new start then shows its window. koravex-snapshot ends
 # within one second plus the drive budget on every drive letter, the stuck one included.
 # Needs root and a mount namespace of its own (in_private_ns.sh); skips otherwise.
 # Usage: stuck_drive_exit.sh KORAVEX SNAPSHOT STUCK_FUSE INSTANCE_PEER
@@ -73,6 +73,19 @@ for signal in TERM INT HUP; do
     [ -z "$(main_window)" ] || fail "SIG$signal: the window stayed"
     note "SIG$signal ended the program in $took ms with exit code 0"
 done
+
+# A signal while the program starts (its drive list waiting for the stuck drive) is held
+# until the program can end cleanly, and ends it all the same.
+(cd "$point" && exec "$KORAVEX") &
+KORAVEX_PID=$!
+cleanup_pids+=("$KORAVEX_PID")
+sleep 0.2
+kill -TERM "$KORAVEX_PID"
+gone_within 1000 "$KORAVEX_PID" || fail "SIGTERM at start did not end the program within 1 s"
+rc=0
+wait "$KORAVEX_PID" || rc=$?
+[ "$rc" -eq 0 ] || fail "SIGTERM at start: exit code $rc"
+note "SIGTERM 0.2 s after the start ended the program with exit code 0"
 
 # A new start after all that shows its window, and Close ends it as before.
 start_in_stuck_drive
