@@ -11,12 +11,31 @@ namespace koravex {
 namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 
-QDBusMessage busCall(const QDBusConnection& bus, const QString& method, const QVariantList& args) {
+// Sends `message` without waiting and calls `done` with the reply when it comes (or with the
+// error once `timeoutMs` has passed). The watcher belongs to `owner`: once it is gone, so is
+// the callback.
+void callLater(QObject* owner, const QDBusConnection& bus, const QDBusMessage& message,
+               int timeoutMs, std::function<void(const QDBusMessage&)> done) {
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, timeoutMs), owner);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
+                     [done = std::move(done)](QDBusPendingCallWatcher* call) {
+                         call->deleteLater();
+                         done(call->reply());
+                     });
+}
+
+QDBusMessage busQuestion(const QString& method, const QVariantList& args) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), method);
     call.setArguments(args);
-    return bus.call(call, QDBus::Block, DesktopNotifications::kBusQueryTimeoutMs);
+    return call;
+}
+
+QVariant firstArgument(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return reply.arguments().front();
 }
 }  // namespace
 
@@ -37,16 +56,28 @@ QVariantList notifyArguments(const QString& title, const QString& text, uint rep
 DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {}
 
-bool DesktopNotifications::available() const {
-    if (!bus_.isConnected())
-        return false;
-    const QDBusMessage owner = busCall(bus_, QStringLiteral("NameHasOwner"), {kService});
-    if (owner.type() == QDBusMessage::ReplyMessage && !owner.arguments().isEmpty() &&
-        owner.arguments().front().toBool())
-        return true;
-    const QDBusMessage names = busCall(bus_, QStringLiteral("ListActivatableNames"), {});
-    return names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty() &&
-           names.arguments().front().toStringList().contains(kService);
+void DesktopNotifications::findService(std::function<void(Service)> answer) {
+    if (!bus_.isConnected()) {
+        answer(Service::None);
+        return;
+    }
+    callLater(this, bus_, busQuestion(QStringLiteral("NameHasOwner"), {kService}),
+              kBusQueryTimeoutMs, [this, answer](const QDBusMessage& reply) {
+                  const QVariant owned = firstArgument(reply);
+                  if (!owned.isValid()) {
+                      // The bus did not answer: asking it more would only wait longer.
+                      answer(Service::None);
+                  } else if (owned.toBool()) {
+                      answer(Service::Running);
+                  } else {
+                      callLater(this, bus_, busQuestion(QStringLiteral("ListActivatableNames"), {}),
+                                kBusQueryTimeoutMs, [answer](const QDBusMessage& names) {
+                                    answer(firstArgument(names).toStringList().contains(kService)
+                                               ? Service::Startable
+                                               : Service::None);
+                                });
+                  }
+              });
 }
 
 bool DesktopNotifications::showWarning(const QString& title, const QString& text, int timeoutMs) {
@@ -56,33 +87,43 @@ bool DesktopNotifications::showWarning(const QString& title, const QString& text
         waiting_ = Warning{title, text, timeoutMs};
         return true;
     }
-    send(Warning{title, text, timeoutMs});
+    start(Warning{title, text, timeoutMs});
     return true;
 }
 
-void DesktopNotifications::send(const Warning& warning) {
+void DesktopNotifications::start(const Warning& warning) {
+    pending_ = true;
+    findService([this, warning](Service service) {
+        if (service == Service::None)
+            finish(warning, false);
+        else
+            send(warning, service);
+    });
+}
+
+void DesktopNotifications::send(const Warning& warning, Service service) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/Notifications"),
                                        kService, QStringLiteral("Notify"));
     call.setArguments(notifyArguments(warning.title, warning.text, lastId_, warning.timeoutMs));
-    pending_ = true;
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, warning](QDBusPendingCallWatcher* done) {
-                done->deleteLater();
-                pending_ = false;
-                const QDBusPendingReply<uint> reply = *done;
-                if (reply.isValid()) {
-                    lastId_ = reply.value();
-                } else if (onFailed) {
-                    onFailed(warning.title, warning.text);
-                }
-                if (waiting_) {
-                    const Warning next = *waiting_;
-                    waiting_.reset();
-                    send(next);
-                }
-            });
+    const int timeoutMs = service == Service::Running ? kCallTimeoutMs : kStartTimeoutMs;
+    callLater(this, bus_, call, timeoutMs, [this, warning](const QDBusMessage& reply) {
+        const bool delivered = reply.signature() == QLatin1String("u");
+        if (delivered)
+            lastId_ = reply.arguments().front().toUInt();
+        finish(warning, delivered);
+    });
+}
+
+void DesktopNotifications::finish(const Warning& warning, bool delivered) {
+    pending_ = false;
+    if (!delivered && onFailed)
+        onFailed(warning.title, warning.text);
+    if (waiting_ && !pending_) {
+        const Warning next = *waiting_;
+        waiting_.reset();
+        start(next);
+    }
 }
 
 }  // namespace koravex

@@ -66,19 +66,20 @@ bool KoravexShell::showBalloon(const QString& title, const QString& text) {
     // The desktop's notification service shows warnings where its user looks for them, beside
     // the other programs' ones, and never over a menu or the window; an XEmbed tray's own
     // balloon is only for desktops without one. A service the bus would start counts: the
-    // call starts it.
-    if (notifications_.available()) {
-        return notifications_.showWarning(title, text, kBalloonTimeoutMs);
+    // call starts it. Whether there is one is asked without waiting: where there is none,
+    // the warning comes back through deliveryFailed.
+    if (notifications_.showWarning(title, text, kBalloonTimeoutMs)) {
+        return true;
     }
-    // A StatusNotifierItem tray hands balloons to that same service and drops them without
-    // a word where there is none: the caption says "not" instead.
+    // No bus at all. A StatusNotifierItem tray hands balloons to that same service and drops
+    // them without a word where there is none: the caption says "not" instead.
     return tray_.kind() != TrayKind::StatusNotifier &&
            tray_.showWarning(title, text, kBalloonTimeoutMs);
 }
 
 void KoravexShell::deliveryFailed(const QString& title, const QString& text) {
-    // The service refused the warning or never answered: the tray's own balloon shows it
-    // where it can, else the caption says that it was not shown.
+    // No service runs or can be started, or it refused the warning or never answered: the
+    // tray's own balloon shows it where it can, else the caption says that it was not shown.
     if (tray_.kind() != TrayKind::StatusNotifier &&
         tray_.showWarning(title, text, kBalloonTimeoutMs)) {
         return;

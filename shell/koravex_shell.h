@@ -40,8 +40,8 @@ class KoravexShell : public QObject {
     void handleCommand(InstanceCommand command);
 
     // The low-space balloon: through the notification service where one runs or can be
-    // started, else on the tray icon; false when neither can show it. A call to the service
-    // that fails later shows the balloon on the tray instead, or the caption "not".
+    // started, else on the tray icon; false when neither can show it. Returns at once: a
+    // warning no service takes shows the balloon on the tray later, or the caption "not".
     bool showBalloon(const QString& title, const QString& text);
     DesktopNotifications& notifications() { return notifications_; }
     // The tray menu's Close: remove the icon, end the event loop.

@@ -1,13 +1,17 @@
 // The calls to the desktop's notification service, against a service of the test's own on a
 // private session bus (a dbus-daemon started here): which service counts as there, the id
-// each warning replaces, warnings that come while a call is on its way, a refused call.
+// each warning replaces, warnings that come while a call is on its way, a refused call, a
+// stuck bus daemon and a stuck notification daemon.
+#include <signal.h>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "shell/desktop_notifications.h"
 
@@ -49,6 +53,16 @@ class FakeService : public QObject, protected QDBusContext {
     }
 };
 
+using Service = DesktopNotifications::Service;
+
+// Asks once and waits (in the event loop) for the bus's answer; nothing when none came.
+std::optional<Service> askedService(DesktopNotifications& notifications) {
+    std::optional<Service> answer;
+    notifications.findService([&](Service service) { answer = service; });
+    (void)QTest::qWaitFor([&] { return answer.has_value(); }, 5000);
+    return answer;
+}
+
 }  // namespace
 
 class NotificationsTest : public QObject {
@@ -60,6 +74,8 @@ class NotificationsTest : public QObject {
     void eachWarningReplacesTheLast();
     void warningsDuringACallWaitLatestWins();
     void refusedCallIsReported();
+    void stuckBusNeverHoldsTheCaller();
+    void unansweredCallGivesWayToTheNext();
 
   private:
     QDBusConnection connect(const QString& name);
@@ -107,8 +123,9 @@ void NotificationsTest::availableWhenRunningOrActivatable() {
     QDBusConnection program = connect(QStringLiteral("program-a"));
     QVERIFY(program.isConnected());
     DesktopNotifications notifications(program);
-    QVERIFY(!notifications.available());  // nothing runs, nothing can be started
-    QVERIFY(!DesktopNotifications(QDBusConnection(QStringLiteral("none"))).available());
+    QVERIFY(askedService(notifications) == Service::None);  // nothing runs or can be started
+    DesktopNotifications noBus(QDBusConnection(QStringLiteral("none")));
+    QVERIFY(askedService(noBus) == Service::None);
 
     // Installed but not running: the bus would start it at the first call.
     const QString file =
@@ -120,12 +137,12 @@ void NotificationsTest::availableWhenRunningOrActivatable() {
     program.call(QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
-    QTRY_VERIFY(notifications.available());
+    QTRY_VERIFY(askedService(notifications) == Service::Startable);
     QFile::remove(file);
     program.call(QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
-    QTRY_VERIFY(!notifications.available());
+    QTRY_VERIFY(askedService(notifications) == Service::None);
 
     // Running.
     QDBusConnection host = connect(QStringLiteral("host-a"));
@@ -133,9 +150,17 @@ void NotificationsTest::availableWhenRunningOrActivatable() {
     QVERIFY(host.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
                                 QDBusConnection::ExportAllSlots));
     QVERIFY(host.registerService(QStringLiteral("org.freedesktop.Notifications")));
-    QVERIFY(notifications.available());
+    QVERIFY(askedService(notifications) == Service::Running);
     host.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-    QTRY_VERIFY(!notifications.available());
+    QTRY_VERIFY(askedService(notifications) == Service::None);
+
+    // With no service, a warning comes back to be shown some other way, and nothing is called.
+    QStringList failed;
+    notifications.onFailed = [&](const QString&, const QString& text) { failed << text; };
+    QVERIFY(notifications.showWarning(QStringLiteral("t"), QStringLiteral("nowhere"), 20000));
+    QTRY_COMPARE(failed, QStringList{QStringLiteral("nowhere")});
+    QVERIFY(!notifications.callPending());
+    QVERIFY(fake.calls.isEmpty());
 }
 
 void NotificationsTest::eachWarningReplacesTheLast() {
@@ -204,6 +229,88 @@ void NotificationsTest::refusedCallIsReported() {
     QVERIFY(notifications.showWarning(QStringLiteral("t"), QStringLiteral("refused"), 20000));
     QTRY_COMPARE(failed, QStringList{QStringLiteral("refused")});
     QCOMPARE(notifications.lastId(), 0u);
+    host.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+void NotificationsTest::stuckBusNeverHoldsTheCaller() {
+    // A bus daemon that has stopped answering (here: stopped outright) costs the caller
+    // nothing: raising warnings returns to the event loop at once. Asking the bus and waiting
+    // for its answer would hold the thread for kBusQueryTimeoutMs (500 ms) or more; the bound
+    // below is half that, far above what the calls cost when they wait for nothing.
+    QDBusConnection host = connect(QStringLiteral("host-e"));
+    FakeService fake;
+    QVERIFY(host.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
+                                QDBusConnection::ExportAllSlots));
+    QVERIFY(host.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    DesktopNotifications notifications(connect(QStringLiteral("program-e")));
+    QVERIFY(askedService(notifications) == Service::Running);
+    QStringList failed;
+    notifications.onFailed = [&](const QString&, const QString& text) { failed << text; };
+
+    const qint64 daemon = daemon_.processId();
+    QVERIFY(daemon > 0);
+    QCOMPARE(::kill(static_cast<pid_t>(daemon), SIGSTOP), 0);
+    struct Resume {
+        qint64 pid;
+        ~Resume() { ::kill(static_cast<pid_t>(pid), SIGCONT); }
+    } resume{daemon};
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 loopBackAt = -1;
+    QTimer::singleShot(0, [&] { loopBackAt = clock.elapsed(); });
+    for (const char* text : {"first", "second", "third"})
+        QVERIFY(notifications.showWarning(QStringLiteral("t"), QString::fromLatin1(text), 20000));
+    const qint64 returnedAt = clock.elapsed();
+    QTRY_VERIFY(loopBackAt >= 0);
+    qInfo("warnings raised in %lld ms, event loop back after %lld ms", returnedAt, loopBackAt);
+    QVERIFY2(loopBackAt < 250, qPrintable(QStringLiteral("held %1 ms").arg(loopBackAt)));
+    QVERIFY(notifications.callPending());
+
+    // Unanswered, the bus counts as having no service: the first warning and the latest are
+    // handed back to be shown some other way, one after the other; the one between them never
+    // is, and the service is never called.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        failed, (QStringList{QStringLiteral("first"), QStringLiteral("third")}), 5000);
+    qInfo("both handed back after %lld ms", clock.elapsed());
+    QVERIFY(!notifications.callPending());
+
+    // Once the bus answers again, so does the service.
+    QCOMPARE(::kill(static_cast<pid_t>(daemon), SIGCONT), 0);
+    QVERIFY(notifications.showWarning(QStringLiteral("t"), QStringLiteral("fourth"), 20000));
+    QTRY_COMPARE(fake.calls.size(), 1);
+    QCOMPARE(fake.calls[0].body, QStringLiteral("fourth"));
+    QTRY_VERIFY(!notifications.callPending());
+    QCOMPARE(failed.size(), 2);
+    host.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+void NotificationsTest::unansweredCallGivesWayToTheNext() {
+    // A running daemon that takes a warning and never answers holds the next ones for
+    // kCallTimeoutMs at most: the unanswered one is handed back, the latest one is sent.
+    QDBusConnection host = connect(QStringLiteral("host-f"));
+    FakeService fake;
+    fake.hold = true;
+    QVERIFY(host.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
+                                QDBusConnection::ExportAllSlots));
+    QVERIFY(host.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    DesktopNotifications notifications(connect(QStringLiteral("program-f")));
+    QStringList failed;
+    notifications.onFailed = [&](const QString&, const QString& text) { failed << text; };
+    QVERIFY(notifications.showWarning(QStringLiteral("t"), QStringLiteral("lost"), 20000));
+    QTRY_COMPARE(fake.calls.size(), 1);
+    fake.hold = false;  // the first answer stays held
+    QVERIFY(notifications.showWarning(QStringLiteral("t"), QStringLiteral("later"), 20000));
+    QElapsedTimer clock;
+    clock.start();
+    // Well below the time a daemon is given to start (kStartTimeoutMs).
+    QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 2, DesktopNotifications::kStartTimeoutMs - 3000);
+    qInfo("the next warning went out %lld ms after the unanswered one", clock.elapsed());
+    QCOMPARE(failed, QStringList{QStringLiteral("lost")});
+    QCOMPARE(fake.calls[1].body, QStringLiteral("later"));
+    QTRY_VERIFY(!notifications.callPending());
+    QCOMPARE(notifications.lastId(), 43u);  // no id came back for the first: a new one
+    fake.held.clear();
     host.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
 }
 
