@@ -67,33 +67,39 @@ void keepOnly(int keep) {
     }
 }
 
-// The helper's socket, with its process id as the payload.
-void sendFd(int control, int fd, pid_t pid) {
+// One descriptor in flight between the launcher and the program, with the helper's process
+// id as the payload. Not copyable: the message points into itself.
+struct FdMessage {
+    pid_t pid = -1;
     iovec iov{&pid, sizeof pid};
     alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
     msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = space;
-    msg.msg_controllen = sizeof space;
-    cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    FdMessage() {
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = space;
+        msg.msg_controllen = sizeof space;
+    }
+    FdMessage(const FdMessage&) = delete;
+    FdMessage& operator=(const FdMessage&) = delete;
+};
+
+// The helper's socket, with its process id as the payload.
+void sendFd(int control, int fd, pid_t pid) {
+    FdMessage m;
+    m.pid = pid;
+    cmsghdr* cm = CMSG_FIRSTHDR(&m.msg);
     cm->cmsg_level = SOL_SOCKET;
     cm->cmsg_type = SCM_RIGHTS;
     cm->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(cm), &fd, sizeof(int));
-    while (::sendmsg(control, &msg, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+    while (::sendmsg(control, &m.msg, MSG_NOSIGNAL) < 0 && errno == EINTR) {
     }
 }
 
 int receiveFd(int control, pid_t* pid) {
-    pid_t sent = -1;
-    iovec iov{&sent, sizeof sent};
-    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = space;
-    msg.msg_controllen = sizeof space;
+    FdMessage m;
+    msghdr& msg = m.msg;
     ssize_t n;
     do {
         n = ::recvmsg(control, &msg, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
@@ -105,7 +111,7 @@ int receiveFd(int control, pid_t* pid) {
             int fd = -1;
             std::memcpy(&fd, CMSG_DATA(cm), sizeof(int));
             if (pid != nullptr)
-                *pid = n == static_cast<ssize_t>(sizeof sent) ? sent : -1;
+                *pid = n == static_cast<ssize_t>(sizeof m.pid) ? m.pid : -1;
             return fd;
         }
     }
