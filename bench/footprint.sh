@@ -26,7 +26,9 @@ fi
 if [ -z "${KORAVEX_FOOTPRINT_INNER:-}" ]; then
     bash scripts/deps.sh bench  # the peers, xdotool and the X tools, when missing
     export KORAVEX_FOOTPRINT_INNER=1
-    export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/koravex-rt.XXXXXX)}
+    # A runtime directory of its own: the instance measured never meets one the user runs.
+    XDG_RUNTIME_DIR=$(mktemp -d /tmp/koravex-rt.XXXXXX)
+    export XDG_RUNTIME_DIR
     chmod 700 "$XDG_RUNTIME_DIR"
     exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" dbus-run-session -- "$0" "$@"
 fi
