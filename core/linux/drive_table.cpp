@@ -47,9 +47,6 @@ DriveCandidate classify(const MountEntry& e, const std::vector<OpticalDevice>& o
     c.mountId = e.mountId;
     c.major = e.major;
     c.minor = e.minor;
-    c.fsType = e.fsType;
-    c.source = e.source;
-    c.mountPoints.push_back(e.mountPoint);
     if (isNetworkFileSystem(e.fsType)) {
         c.kind = DriveKind::Network;
         c.key = "net:" + e.fsType + ":" + e.source;
@@ -79,6 +76,12 @@ DriveCandidate classify(const MountEntry& e, const std::vector<OpticalDevice>& o
     if (c.key.empty() && isRoot) {
         c.kind = DriveKind::Other;
         c.key = "root:" + e.fsType + ":" + e.source;
+    }
+    // Most mounts of a busy host are no drive: only drives get their texts copied.
+    if (!c.key.empty()) {
+        c.fsType = e.fsType;
+        c.source = e.source;
+        c.mountPoints.push_back(e.mountPoint);
     }
     return c;
 }

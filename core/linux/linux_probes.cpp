@@ -113,13 +113,13 @@ void LinuxProbes::refreshMounts() {
             return;
         }
     }
-    auto text = calls_.readAll(mountsFd_, 16u << 20);
-    if (!text) {
+    auto length = readMountTable();
+    if (!length) {
         calls_.close(mountsFd_);
         mountsFd_ = -1;
         return;
     }
-    auto table = parseMountinfo(*text);
+    auto table = parseMountinfo(std::string_view(mountsText_.data(), *length));
     if (!table) {
         mountsRead_ = false;  // try again next time rather than wait for another change
         return;
@@ -128,6 +128,31 @@ void LinuxProbes::refreshMounts() {
     mountsRead_ = true;
     lookDue_ = false;
     lastMountPoll_ = std::chrono::steady_clock::now();
+}
+
+// The whole table from offset 0 into mountsText_, which only ever grows (up to 16 MiB): the
+// kernel hands out a page or so per call, and each call fills what is left of the buffer.
+std::optional<std::size_t> LinuxProbes::readMountTable() {
+    constexpr std::size_t kMax = 16u << 20;
+    std::size_t length = 0;
+    for (;;) {
+        if (length == mountsText_.size()) {
+            if (mountsText_.size() >= kMax) {
+                errno = EFBIG;
+                return std::nullopt;
+            }
+            mountsText_.resize(std::min(kMax, std::max<std::size_t>(65536, length * 2)));
+        }
+        ssize_t n = calls_.pread(mountsFd_, mountsText_.data() + length,
+                                 mountsText_.size() - length, static_cast<off_t>(length));
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return length;
+        }
+        length += static_cast<std::size_t>(n);
+    }
 }
 
 void LinuxProbes::rebuildDrives(const std::vector<MountEntry>& table) {

@@ -60,6 +60,7 @@ class LinuxProbes : public Probes {
         DriveType type = DriveType::Unknown;
     };
     void refreshMounts();
+    std::optional<std::size_t> readMountTable();
     void rebuildDrives(const std::vector<MountEntry>& table);
     std::vector<OpticalDevice> opticalDevices();
     DriveType typeOf(const DriveCandidate& c);
@@ -75,6 +76,9 @@ class LinuxProbes : public Probes {
     std::vector<Drive> drives_;       // present drives, by letter
     std::array<int, 26> byLetter_{};  // index into drives_ + 1, 0 for none
     int mountsFd_ = -1;
+    // The mount table's text, kept between reads: a table of thousands of mounts is read
+    // into memory already there, not into a fresh, zero-filled string each time.
+    std::string mountsText_;
     bool mountsPollable_ = false;
     bool mountsRead_ = false;
     std::chrono::steady_clock::time_point lastMountPoll_{};

@@ -277,6 +277,46 @@ TEST_F(LinuxProbesTest, FilesystemErrorsFailTheQuery) {
     EXPECT_TRUE(probes.driveSpace("C:\\"));
 }
 
+TEST_F(LinuxProbesTest, MountTablesOfAnyLengthAreReadWholeOneAfterAnother) {
+    // Container hosts have tables of hundreds of kilobytes; a shorter table read after a
+    // longer one must not pick up what is left of the longer one.
+    const auto table = [](int padding, std::initializer_list<const char*> drives) {
+        std::string t = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n";
+        for (int i = 0; i < padding; ++i) {
+            t += std::to_string(1000 + i) + " 1 0:" + std::to_string(100 + i) +
+                 " / /var/lib/containers/storage/overlay/" + std::to_string(i) +
+                 "/merged rw,relatime - overlay overlay rw,lowerdir=/l,upperdir=/u\n";
+        }
+        unsigned minor = 0;
+        for (const char* point : drives) {
+            t += std::to_string(50 + minor) + " 1 9:" + std::to_string(minor) + " / " + point +
+                 " rw - ext4 /dev/md" + std::to_string(minor) + " rw\n";
+            ++minor;
+        }
+        return t;
+    };
+    struct Step {
+        int padding;
+        std::initializer_list<const char*> drives;
+        std::size_t roots;
+    };
+    const Step steps[] = {
+        {3000, {"/mnt/a", "/mnt/b"}, 3},  // some 300 KB: the drives come last
+        {0, {"/mnt/c"}, 2},
+        {700, {}, 1},  // about 64 KB
+        {5, {"/mnt/a", "/mnt/b", "/mnt/c"}, 4},
+        {3000, {"/mnt/d"}, 2},
+    };
+    machine.remove("sys/block/sr0");
+    machine.remove("sys/block/sr1");
+    auto probes = make();
+    for (const Step& step : steps) {
+        const std::string text = table(step.padding, step.drives);
+        machine.write("proc/self/mountinfo", text);
+        EXPECT_EQ(probes.driveRoots().size(), step.roots) << text.size() << " bytes";
+    }
+}
+
 TEST_F(LinuxProbesTest, MountTableFaults) {
     {
         calls.openErrors["/self/mountinfo"] = ENOENT;
