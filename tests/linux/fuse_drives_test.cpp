@@ -34,9 +34,11 @@ using Ms = std::chrono::milliseconds;
 
 std::string g_skip;  // why these tests cannot run here, empty when they can
 
-// The budget of one refresh, and what a loaded two-core machine may add to a poll's timeout.
+// The budget of one refresh, and what a loaded machine may add to it: a CPU quota throttles a
+// process for the rest of its 100 ms period, and under a parallel test run that can come twice.
+// A refresh that waited for the slowest answering drive here (450 ms) still fails.
 constexpr Ms kBudget{100};
-constexpr Ms kSlack{100};
+constexpr Ms kSlack{250};
 constexpr Ms kInterval{100};
 constexpr std::int64_t kWitnessBytes = 4 << 20;  // below the 100 MB threshold: alerts always
 
