@@ -1,5 +1,6 @@
 #include "shell/instance_protocol.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace koravex {
@@ -18,13 +19,10 @@ bool needsEncoding(char c) {
 
 std::string encodeField(std::string_view raw) {
     std::string out;
-    out.reserve(raw.size());
     for (const char c : raw) {
+        const auto u = static_cast<unsigned char>(c);
         if (needsEncoding(c)) {
-            const auto u = static_cast<unsigned char>(c);
-            out += '%';
-            out += kHexDigits[u >> 4];
-            out += kHexDigits[u & 0x0F];
+            out += {'%', kHexDigits[u >> 4], kHexDigits[u & 0x0F]};
         } else {
             out += c;
         }
@@ -35,61 +33,44 @@ std::string encodeField(std::string_view raw) {
 std::optional<std::string> decodeField(std::string_view encoded) {
     std::string out;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] != '%') {
-            if (needsEncoding(encoded[i])) {
+        unsigned value = static_cast<unsigned char>(encoded[i]);
+        if (encoded[i] == '%') {
+            const char* digits = encoded.data() + i + 1;
+            if (i + 2 >= encoded.size() ||
+                std::from_chars(digits, digits + 2, value, 16).ptr != digits + 2) {
                 return std::nullopt;
             }
-            out += encoded[i];
-            continue;
-        }
-        unsigned value = 0;
-        const char* digits = encoded.data() + i + 1;
-        if (i + 2 >= encoded.size() ||
-            std::from_chars(digits, digits + 2, value, 16).ptr != digits + 2) {
+            i += 2;
+        } else if (needsEncoding(encoded[i])) {
             return std::nullopt;
         }
         out += static_cast<char>(value);
-        i += 2;
     }
     return out;
 }
 
 std::string formatGreeting(const InstanceGreeting& greeting) {
-    std::string line(kGreetingWord);
-    line += ' ';
-    line += encodeField(greeting.windowClass);
-    line += greeting.visible ? " 1 " : " 0 ";
-    line += encodeField(greeting.executablePath);
-    line += '\n';
-    return line;
+    return std::string(kGreetingWord) + ' ' + encodeField(greeting.windowClass) +
+           (greeting.visible ? " 1 " : " 0 ") + encodeField(greeting.executablePath) + '\n';
 }
 
 std::optional<InstanceGreeting> parseGreeting(std::string_view line) {
     // Exactly four fields between single spaces; an empty field is an empty value.
-    std::string_view fields[4];
-    std::size_t count = 0;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t space = line.find(' ', start);
-        if (count == 4) {
-            return std::nullopt;
-        }
-        fields[count++] =
-            line.substr(start, space == std::string_view::npos ? space : space - start);
-        if (space == std::string_view::npos) {
-            break;
-        }
-        start = space + 1;
-    }
-    if (count != 4 || fields[0] != kGreetingWord || (fields[2] != "0" && fields[2] != "1")) {
+    if (std::count(line.begin(), line.end(), ' ') != 3) {
         return std::nullopt;
     }
-    std::optional<std::string> windowClass = decodeField(fields[1]);
-    std::optional<std::string> path = decodeField(fields[3]);
-    if (!windowClass || !path) {
+    const std::size_t first = line.find(' ');
+    const std::size_t second = line.find(' ', first + 1);
+    const std::size_t third = line.find(' ', second + 1);
+    const std::string_view visible = line.substr(second + 1, third - second - 1);
+    std::optional<std::string> windowClass =
+        decodeField(line.substr(first + 1, second - first - 1));
+    std::optional<std::string> path = decodeField(line.substr(third + 1));
+    if (line.substr(0, first) != kGreetingWord || (visible != "0" && visible != "1") ||
+        !windowClass || !path) {
         return std::nullopt;
     }
-    return InstanceGreeting{std::move(*windowClass), fields[2] == "1", std::move(*path)};
+    return InstanceGreeting{std::move(*windowClass), visible == "1", std::move(*path)};
 }
 
 std::string formatCommand(InstanceCommand command) {
@@ -115,6 +96,22 @@ std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
         return {InstanceCommand::Raise};
     }
     return {InstanceCommand::Activate, InstanceCommand::Raise};
+}
+
+bool decideStart(const InstanceStartSteps& steps, std::chrono::milliseconds budget) {
+    constexpr std::chrono::milliseconds kRetryPause{10};
+    const auto deadline = steps.now() + budget;
+    while (!steps.takeMutex()) {
+        if (steps.handOver(deadline) != HandOverAttempt::NotReached) {
+            return false;
+        }
+        const auto left = deadline - steps.now();
+        if (left <= decltype(left)::zero()) {
+            return false;
+        }
+        steps.pause(std::min(kRetryPause, std::chrono::ceil<std::chrono::milliseconds>(left)));
+    }
+    return true;
 }
 
 }  // namespace koravex

@@ -9,6 +9,7 @@
 // starting process may then send command lines: "activate" (show the hidden window) and
 // "raise" (bring it to the front). Anything else is ignored by the receiver.
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,12 +17,10 @@
 
 namespace koravex {
 
-// The instance mutex's name and the main window's class.
 inline constexpr char kInstanceMutexName[] = "TarquelKoravex";
 inline constexpr char kInstanceWindowClass[] = "TForm1";
 // How long a second start waits for the running instance before it gives up.
 inline constexpr std::chrono::milliseconds kHandOverTimeout{1000};
-
 // A peer that sends a longer line (terminator excluded) is dropped.
 inline constexpr std::size_t kMaxProtocolLine = 4096;
 
@@ -61,5 +60,26 @@ std::optional<InstanceCommand> parseCommand(std::string_view line);  // without 
 // "raise".
 std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
                                               const InstanceIdentity& own);
+
+enum class HandOverAttempt {
+    HandedOver,  // our instance answered and was told to come forward
+    NotOurs,     // something answered that is not our instance, or did not answer in time
+    NotReached,  // nothing listens (yet, or any more): the holder is starting or has just died
+};
+
+struct InstanceStartSteps {
+    // Takes the instance mutex; true also when there is no mutex to be had at all, since a
+    // guard that cannot work must not keep the program from running.
+    std::function<bool()> takeMutex;
+    // One attempt to reach the holder, within the deadline.
+    std::function<HandOverAttempt(std::chrono::steady_clock::time_point deadline)> handOver;
+    std::function<void(std::chrono::milliseconds)> pause;
+    std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+};
+
+// True (run as the first instance) when the mutex is free, also once its holder has died
+// meanwhile; false (end now) when the holder answered, however it answered, or could not be
+// reached within `budget`.
+bool decideStart(const InstanceStartSteps& steps, std::chrono::milliseconds budget);
 
 }  // namespace koravex

@@ -7,9 +7,9 @@
 
 #include "shell/koravex_shell.h"
 #include "shell/platform_choice.h"
+#include "shell/posix/single_instance.h"
 #include "shell/probes_factory.h"
 #include "shell/quit_signals.h"
-#include "shell/single_instance.h"
 #include "shell/startup_checks.h"
 #include "ui/main_window.h"
 

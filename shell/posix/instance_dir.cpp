@@ -9,35 +9,23 @@
 
 namespace koravex {
 
-namespace {
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-bool isAbsolute(const std::string& path) {
-    return !path.empty() && path.front() == '/';
-}
-
-}  // namespace
-
 InstanceDirPlaces instanceDirPlacesFromEnvironment() {
-    InstanceDirPlaces places;
-    places.runtimeDir = environment("XDG_RUNTIME_DIR");
-    places.homeDir = environment("HOME");
+    const auto environment = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+    };
     char host[256] = {};
-    if (gethostname(host, sizeof host - 1) == 0) {
-        places.hostName = host;
+    if (gethostname(host, sizeof host - 1) != 0) {
+        host[0] = '\0';
     }
-    return places;
+    return {environment("XDG_RUNTIME_DIR"), "/tmp", environment("HOME"), host};
 }
 
 std::string makePrivateDir(const std::string& path, uid_t uid) {
+    struct stat info {};
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         return std::string("cannot be created (") + std::strerror(errno) + ")";
     }
-    struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
         return std::string("cannot be examined (") + std::strerror(errno) + ")";
     }
@@ -50,21 +38,19 @@ std::string makePrivateDir(const std::string& path, uid_t uid) {
     if (info.st_uid != uid) {
         return "belongs to user " + std::to_string(info.st_uid);
     }
-    if ((info.st_mode & 077) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        return std::string("is open to other users (mode ") + mode + ")";
-    }
-    return {};
+    char mode[48];
+    std::snprintf(mode, sizeof mode, "is open to other users (mode %04o)",
+                  static_cast<unsigned>(info.st_mode & 07777));
+    return (info.st_mode & 077) != 0 ? mode : "";
 }
 
 InstanceDirChoice chooseInstanceDir(const InstanceDirPlaces& places, uid_t uid) {
     std::vector<std::string> candidates;
-    if (isAbsolute(places.runtimeDir)) {
+    if (places.runtimeDir.starts_with('/')) {
         candidates.push_back(places.runtimeDir + "/koravex");
     }
     candidates.push_back(places.tmpDir + "/koravex-" + std::to_string(uid));
-    if (isAbsolute(places.homeDir)) {
+    if (places.homeDir.starts_with('/')) {
         // The cache directory is the user's own; only the last level must be private.
         const std::string cache = places.homeDir + "/.cache";
         mkdir(cache.c_str(), 0700);

@@ -6,33 +6,21 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 namespace koravex {
 
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0 && fd_ != fd) {
-        ::close(fd_);  // Linux frees the descriptor even when close reports EINTR
-    }
-    fd_ = fd;
-}
-
 InstanceLock tryInstanceLock(const std::string& path) {
-    InstanceLock lock;
-    lock.fd = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    int result = lock.fd.valid() ? -1 : 0;
-    while (lock.fd.valid() && (result = ::flock(lock.fd.get(), LOCK_EX | LOCK_NB)) != 0 &&
-           errno == EINTR) {
-    }
-    if (result == 0 && lock.fd.valid()) {
-        lock.state = LockState::Taken;
-    } else {
+    InstanceLock lock{
+        LockState::Taken,
+        UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))};
+    // Never waits, so no signal can interrupt it.
+    if (!lock.fd.valid() || ::flock(lock.fd.get(), LOCK_EX | LOCK_NB) != 0) {
         lock.error = errno;
         lock.state =
-            errno == EWOULDBLOCK && lock.fd.valid() ? LockState::Held : LockState::Unavailable;
+            lock.fd.valid() && lock.error == EWOULDBLOCK ? LockState::Held : LockState::Unavailable;
         lock.fd.reset();
     }
     return lock;
@@ -62,27 +50,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// False (errno ENAMETOOLONG) when the path does not fit a socket address.
-bool socketAddress(const std::string& path, sockaddr_un& address) {
+// A stream socket and the address of `path`; invalid (errno ENAMETOOLONG) when the path does
+// not fit a socket address.
+UniqueFd socketFor(const std::string& path, int flags, sockaddr_un& address) {
     address = {};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
         errno = ENAMETOOLONG;
-        return false;
+        return {};
     }
     std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
+    return UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | flags, 0));
 }
 
 // Makes the blocking calls on `fd` give up at the deadline; false when it has passed.
 bool limitTo(int fd, Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-        return false;
-    }
     const timeval limit{static_cast<time_t>(left.count() / 1000000),
                         static_cast<suseconds_t>(left.count() % 1000000)};
-    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+    return left.count() > 0 && setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
@@ -90,8 +76,8 @@ bool limitTo(int fd, Clock::time_point deadline) {
 
 UniqueFd listenAt(const std::string& path) {
     sockaddr_un address;
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!socketAddress(path, address) || !fd.valid()) {
+    UniqueFd fd = socketFor(path, SOCK_NONBLOCK, address);
+    if (!fd.valid()) {
         return {};
     }
     ::unlink(path.c_str());  // a socket left by an instance that died
@@ -105,8 +91,8 @@ UniqueFd listenAt(const std::string& path) {
 HandOverAttempt handOverTo(const std::string& path, const InstanceIdentity& own, uid_t uid,
                            Clock::time_point deadline) {
     sockaddr_un address;
-    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socketAddress(path, address) || !fd.valid() || !limitTo(fd.get(), deadline)) {
+    const UniqueFd fd = socketFor(path, 0, address);
+    if (!fd.valid() || !limitTo(fd.get(), deadline)) {
         return HandOverAttempt::NotOurs;
     }
     // A full queue makes connect wait, up to the deadline.
@@ -119,9 +105,7 @@ HandOverAttempt handOverTo(const std::string& path, const InstanceIdentity& own,
         return HandOverAttempt::NotOurs;
     }
     std::string line;
-    std::size_t end;
-    while ((end = line.find('\n')) == std::string::npos) {
-        char chunk[1024];
+    for (char chunk[1024]; line.find('\n') == std::string::npos;) {
         const ssize_t got =
             limitTo(fd.get(), deadline) ? ::recv(fd.get(), chunk, sizeof chunk, 0) : -1;
         if (got == 0 && line.empty()) {
@@ -132,7 +116,7 @@ HandOverAttempt handOverTo(const std::string& path, const InstanceIdentity& own,
         }
         line.append(chunk, static_cast<size_t>(got));
     }
-    const std::optional<InstanceGreeting> greeting = parseGreeting(line.substr(0, end));
+    const std::optional<InstanceGreeting> greeting = parseGreeting(line.substr(0, line.find('\n')));
     std::string words;
     for (const InstanceCommand command :
          greeting ? handOverCommands(*greeting, own) : std::vector<InstanceCommand>{}) {

@@ -4,36 +4,35 @@
 // and the running instance listens on a Unix socket beside it. Descriptors are close-on-exec
 // and writes use MSG_NOSIGNAL, so that a peer that has gone never raises SIGPIPE.
 #include <sys/types.h>
+#include <unistd.h>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "shell/instance_protocol.h"
-#include "shell/instance_start.h"
-#include "shell/single_instance.h"
 
 namespace koravex {
-
-inline constexpr char kInstanceLockFile[] = "TarquelKoravex.lock";
-inline constexpr char kInstanceSocketFile[] = "TarquelKoravex.socket";
 
 // Owns one file descriptor and closes it exactly once.
 class UniqueFd {
   public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        reset(other.release());
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd other) noexcept {
+        std::swap(fd_, other.fd_);
         return *this;
     }
-    ~UniqueFd() { reset(); }
+    ~UniqueFd() {
+        if (fd_ >= 0) {
+            ::close(fd_);  // Linux frees the descriptor even when close reports EINTR
+        }
+    }
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1);
+    void reset() { *this = UniqueFd(); }
 
   private:
     int fd_ = -1;
@@ -46,7 +45,7 @@ enum class LockState {
 };
 
 struct InstanceLock {
-    LockState state = LockState::Unavailable;
+    LockState state = LockState::Taken;
     UniqueFd fd;
     int error = 0;
 };

@@ -13,7 +13,7 @@
 
 #include "shell/posix/instance_dir.h"
 #include "shell/posix/instance_posix.h"
-#include "shell/posix/instance_server.h"
+#include "shell/posix/single_instance.h"
 
 using namespace koravex;
 using namespace std::chrono_literals;

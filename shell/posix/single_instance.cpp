@@ -1,9 +1,14 @@
-#include "shell/posix/instance_server.h"
+#include "shell/posix/single_instance.h"
 
 #include <sys/socket.h>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "shell/posix/instance_dir.h"
 
 namespace koravex {
 
@@ -66,11 +71,8 @@ void InstanceServer::acceptPending() {
 }
 
 void InstanceServer::readPeer(const Peer* peer) {
-    const auto find = [&] {
-        return std::find_if(peers_.begin(), peers_.end(),
-                            [&](const Peer& p) { return &p == peer; });
-    };
-    auto it = find();
+    const auto it =
+        std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return &p == peer; });
     if (it == peers_.end()) {
         return;
     }
@@ -88,17 +90,64 @@ void InstanceServer::readPeer(const Peer* peer) {
             commands.push_back(*command);
         }
     }
-    // Closed, failed, or a line that would grow without end: the connection is done.
-    const bool done = got <= 0 || pending.size() > kMaxProtocolLine;
+    // Closed, failed, or a line that would grow without end: the connection is done. It goes
+    // before the commands run, since they may run the event loop.
+    if (got <= 0 || pending.size() > kMaxProtocolLine) {
+        closePeer(it);
+    }
     for (const InstanceCommand command : commands) {
         if (onCommand) {
             onCommand(command);
         }
     }
-    // The commands may have run the event loop, and the connection gone meanwhile.
-    if (done && (it = find()) != peers_.end()) {
-        closePeer(it);
+}
+
+namespace {
+
+void note(const std::string& line) {
+    std::fprintf(stderr, "koravex: %s\n", line.c_str());
+}
+
+}  // namespace
+
+InstanceClaim claimInstance(const InstanceIdentity& own) {
+    const uid_t uid = getuid();
+    const InstanceDirChoice dir = chooseInstanceDir(instanceDirPlacesFromEnvironment(), uid);
+    for (const std::string& line : dir.notes) {
+        note(line);
     }
+    if (dir.path.empty()) {
+        note("no private directory for the single-instance lock; running unguarded");
+        return {true, nullptr};
+    }
+    const std::string base = dir.path + "/" + kInstanceMutexName;
+    const std::string lockPath = base + ".lock";
+    const std::string socketPath = base + ".socket";
+
+    InstanceLock lock;
+    InstanceStartSteps steps;
+    steps.takeMutex = [&] {
+        lock = tryInstanceLock(lockPath);
+        return lock.state != LockState::Held;
+    };
+    steps.handOver = [&](std::chrono::steady_clock::time_point deadline) {
+        return handOverTo(socketPath, own, uid, deadline);
+    };
+    steps.pause = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
+    if (!decideStart(steps, kHandOverTimeout)) {
+        return {false, nullptr};
+    }
+    if (lock.state == LockState::Unavailable) {
+        note("cannot lock " + lockPath + " (" + std::strerror(lock.error) + "); running unguarded");
+        return {true, nullptr};
+    }
+    auto server = std::make_unique<InstanceServer>(std::move(lock.fd), uid);
+    if (!server->listen(socketPath)) {
+        // The lock is kept: later starts end instead of running beside this one.
+        note("cannot listen on " + socketPath + " (" + std::strerror(errno) +
+             "); later starts cannot bring this window forward");
+    }
+    return {true, std::move(server)};
 }
 
 }  // namespace koravex
