@@ -8,8 +8,6 @@
 #include <cstring>
 #include <thread>
 
-#include "shell/posix/instance_dir.h"
-
 namespace koravex {
 
 bool InstanceServer::listen(const std::string& path) {
@@ -102,15 +100,10 @@ void InstanceServer::readPeer(const Peer* peer) {
     }
 }
 
-namespace {
-
-void note(const std::string& line) {
-    std::fprintf(stderr, "koravex: %s\n", line.c_str());
-}
-
-}  // namespace
-
 InstanceClaim claimInstance(const InstanceIdentity& own) {
+    const auto note = [](const std::string& line) {
+        std::fprintf(stderr, "koravex: %s\n", line.c_str());
+    };
     const uid_t uid = getuid();
     const InstanceDirChoice dir = chooseInstanceDir(instanceDirPlacesFromEnvironment(), uid);
     for (const std::string& line : dir.notes) {

@@ -11,7 +11,6 @@
 #include <QTest>
 #include <future>
 
-#include "shell/posix/instance_dir.h"
 #include "shell/posix/instance_posix.h"
 #include "shell/posix/single_instance.h"
 
