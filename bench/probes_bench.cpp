@@ -120,12 +120,13 @@ BENCHMARK(BM_CurrentDirectoryDrive);
 void refreshWithCTicked(benchmark::State& state, bool figures) {
     LinuxProbes probes;
     koravex::WatchedDrive ticked{std::string("C:\\"), true};
-    const koravex::RefreshInputs inputs{.unit = koravex::UnitScale::Kilobytes,
-                                        .driveLetter = 'C',
-                                        .drives = {ticked},
-                                        .alertOn = true,
-                                        .threshold = std::string("1"),
-                                        .figures = figures};
+    const koravex::RefreshInputs inputs{
+        .unit = koravex::UnitScale::Kilobytes,
+        .driveLetter = 'C',
+        .drives = {ticked},
+        .alertOn = true,
+        .threshold = std::string("1"),
+        .figures = figures ? koravex::FigureParts{} : koravex::FigureParts::none()};
     for (auto _ : state) {
         benchmark::DoNotOptimize(koravex::runRefresh(probes, inputs));
     }

@@ -98,7 +98,7 @@ std::string shownRoot(const RefreshInputs& in) {
 // Every drive this refresh reads, named once, so that they are asked together.
 std::vector<std::string> roundRoots(const RefreshInputs& in) {
     std::vector<std::string> roots;
-    if (in.figures)
+    if (in.figures.drive)
         roots.push_back(shownRoot(in));
     if (in.watch) {
         for (const WatchedDrive& drive : in.drives) {
@@ -114,8 +114,9 @@ std::vector<std::string> roundRoots(const RefreshInputs& in) {
 DisplayModel runRefresh(Probes& probes, const RefreshInputs& inputs) {
     DisplayModel m;
     probes.beginDriveRound(roundRoots(inputs));
-    if (inputs.figures) {
+    if (inputs.figures.memory)
         writeMemory(m, probes.memoryStatus(), inputs.unit);
+    if (inputs.figures.drive) {
         const std::string root = shownRoot(inputs);
         m.label8 = "Диск: " + root;
         writeDriveSpace(m, probes.driveSpace(root), inputs.unit);
@@ -123,7 +124,7 @@ DisplayModel runRefresh(Probes& probes, const RefreshInputs& inputs) {
     }
     if (inputs.watch)
         watchDrives(m, probes, inputs);
-    if (inputs.figures)
+    if (inputs.figures.interfaces)
         m.traffic = trafficRows(probes, inputs.unit);
     return m;
 }

@@ -80,6 +80,8 @@ TForm1::TForm1(Probes& probes, WindowHooks hooks, QWidget* parent)
     buildAboutTab(TabSheet5);
     buildComponents();
     PageControl1->setCurrentIndex(0);
+    // The page is shown by now (when the window is) and not yet painted.
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::tabShown);
 
     FormCreate();
 }

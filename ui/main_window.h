@@ -57,8 +57,8 @@ class TForm1 : public QWidget {
 
     // What the next refresh reads from the controls.
     RefreshInputs refreshInputs() const;
-    // Writes one refresh's results into the window.
-    void applyModel(const DisplayModel& model, const std::string& thresholdText);
+    // Writes one refresh's results into the window: the figures of `parts`, the alerts.
+    void applyModel(const DisplayModel& model, FigureParts parts, const std::string& thresholdText);
 
   public slots:
     // Show, un-minimize, raise, activate, back to the bottom-right corner.
@@ -98,8 +98,10 @@ class TForm1 : public QWidget {
     void placeBottomRight();
     void paintSwatches();
     std::optional<QColor> chooseColor();
-    void writeDisplay(const DisplayModel& model);
+    void writeDisplay(const DisplayModel& model, FigureParts parts);
+    FigureParts shownFigures() const;
     void refreshFigures();
+    void tabShown();
     void raiseAlerts(const std::vector<LowSpaceAlert>& alerts);
     void rebuildTraffic(const std::vector<TrafficRow>& rows);
     void reportThresholdError(const DisplayModel& model, const std::string& thresholdText);
@@ -116,7 +118,9 @@ class TForm1 : public QWidget {
     QSize placedFrame_;                             // the outer size the last placement used
     std::optional<std::string> reportedThreshold_;  // bad threshold text already reported
     // Set while the window is hidden: the refresh then runs only the low-space watch, and
-    // the figures are read and written afresh when the window is shown again.
+    // the figures are read and written afresh when the window is shown again. While it is
+    // shown, a refresh reads and writes only the figures of the shown tab; the others are
+    // read and written afresh when their tab is shown.
     bool figuresHidden_ = false;
     // Set while the timer is stopped because nothing a refresh does could be noticed: the
     // window is hidden and no drive is ticked. Showing the window or ticking a drive starts

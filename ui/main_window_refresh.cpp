@@ -71,9 +71,9 @@ void TForm1::Timer1Timer() {
     Timer1->setEnabled(false);
     try {
         RefreshInputs inputs = refreshInputs();
-        inputs.figures = !figuresHidden_;
+        inputs.figures = shownFigures();
         const DisplayModel model = runRefresh(probes_, inputs);
-        applyModel(model, inputs.threshold);
+        applyModel(model, inputs.figures, inputs.threshold);
     } catch (const std::exception& error) {
         // An error nobody expected ends this refresh and is reported; the timer stays off
         // until the interval field changes, as for any error that ends a refresh.
@@ -81,24 +81,45 @@ void TForm1::Timer1Timer() {
     }
 }
 
-void TForm1::applyModel(const DisplayModel& model, const std::string& thresholdText) {
-    if (!figuresHidden_)
-        writeDisplay(model);
+void TForm1::applyModel(const DisplayModel& model, FigureParts parts,
+                        const std::string& thresholdText) {
+    writeDisplay(model, parts);
     raiseAlerts(model.alerts);
     // Monitoring goes on after a bad threshold: the countdown starts afresh in any case.
     armTimer();
     reportThresholdError(model, thresholdText);
 }
 
+FigureParts TForm1::shownFigures() const {
+    if (figuresHidden_)
+        return FigureParts::none();
+    FigureParts parts = FigureParts::none();
+    const QWidget* page = PageControl1->currentWidget();
+    parts.memory = page == TabSheet1;
+    parts.drive = page == TabSheet2;
+    parts.interfaces = page == TabSheet3;
+    return parts;
+}
+
 void TForm1::refreshFigures() {
-    // The figures only: no alert, no countdown restart, no threshold report.
+    // The shown figures only: no alert, no countdown restart, no threshold report.
+    const FigureParts parts = shownFigures();
+    if (!parts.any())
+        return;
     try {
         RefreshInputs inputs = refreshInputs();
+        inputs.figures = parts;
         inputs.watch = false;
-        writeDisplay(runRefresh(probes_, inputs));
+        writeDisplay(runRefresh(probes_, inputs), parts);
     } catch (const std::exception& error) {
         showErrorBox(this, error.what());
     }
+}
+
+void TForm1::tabShown() {
+    // Called once the newly current page is shown and before it is painted: its figures were
+    // not written while another tab was shown, so they are read afresh now.
+    refreshFigures();
 }
 
 bool TForm1::nothingToWatch() const {
@@ -151,29 +172,33 @@ void TForm1::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
-void TForm1::writeDisplay(const DisplayModel& model) {
-    setGauge(Gauge2, model.gauge2);
-    setGauge(Gauge3, model.gauge3);
-    setGauge(Gauge4, model.gauge4);
-    setLabelText(Label2, text(model.label2));
-    setLabelText(Label3, text(model.label3));
-    setLabelText(Label4, text(model.label4));
-    setLabelText(Label5, text(model.label5));
-    setLabelText(Label6, text(model.label6));
-    setLabelText(Label7, text(model.label7));
-    setLabelText(Label8, text(model.label8));
-    setLabelText(Label9, text(model.label9));
-    setLabelText(Label10, text(model.label10));
-    setGauge(Gauge1, model.gauge1);
-    setLabelText(Label11, text(model.label11));
-    setLabelText(Label12, text(model.label12));
-    setLabelText(Label13, text(model.label13));
+void TForm1::writeDisplay(const DisplayModel& model, FigureParts parts) {
     // A long figure pushes its right-hand neighbour along instead of running into it.
-    keepRightOf(Label2, Label3, kRightColumn);
-    keepRightOf(Label4, Label5, kRightColumn);
-    keepRightOf(Label6, Label7, kRightColumn);
-    keepRightOf(Label8, Label12, kVolumeNameLeft);
-    if (model.traffic)
+    if (parts.memory) {
+        setGauge(Gauge2, model.gauge2);
+        setGauge(Gauge3, model.gauge3);
+        setGauge(Gauge4, model.gauge4);
+        setLabelText(Label2, text(model.label2));
+        setLabelText(Label3, text(model.label3));
+        setLabelText(Label4, text(model.label4));
+        setLabelText(Label5, text(model.label5));
+        setLabelText(Label6, text(model.label6));
+        setLabelText(Label7, text(model.label7));
+        keepRightOf(Label2, Label3, kRightColumn);
+        keepRightOf(Label4, Label5, kRightColumn);
+        keepRightOf(Label6, Label7, kRightColumn);
+    }
+    if (parts.drive) {
+        setLabelText(Label8, text(model.label8));
+        setLabelText(Label9, text(model.label9));
+        setLabelText(Label10, text(model.label10));
+        setGauge(Gauge1, model.gauge1);
+        setLabelText(Label11, text(model.label11));
+        setLabelText(Label12, text(model.label12));
+        setLabelText(Label13, text(model.label13));
+        keepRightOf(Label8, Label12, kVolumeNameLeft);
+    }
+    if (parts.interfaces && model.traffic)
         rebuildTraffic(*model.traffic);
 }
 

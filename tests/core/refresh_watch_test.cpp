@@ -1,9 +1,9 @@
 // The low-space watch and the interface table within one refresh.
 #include <gtest/gtest.h>
 
-#include "tests/support/fake_probes.h"
 #include "core/low_space.h"
 #include "core/refresh.h"
+#include "tests/support/fake_probes.h"
 
 namespace koravex {
 namespace {
@@ -146,15 +146,26 @@ TEST(RefreshWatchTest, RowsKeepTheQueryOrderAndTheUnit) {
 }
 
 TEST(RefreshWatchTest, FiguresAndWatchAreReadOnlyWhenAsked) {
+    constexpr FigureParts all;
+    constexpr FigureParts none = FigureParts::none();
+    constexpr FigureParts memory{.memory = true, .drive = false, .interfaces = false};
+    constexpr FigureParts drive{.memory = false, .drive = true, .interfaces = false};
+    constexpr FigureParts interfaces{.memory = false, .drive = false, .interfaces = true};
     const struct {
-        bool figures, watch;
+        FigureParts figures;
+        bool watch;
         int memoryCalls, interfaceCalls;
-        bool labels, table, alerts;
+        bool memoryLabels, driveLabels, table, alerts;
     } cases[] = {
-        {true, true, 1, 1, true, true, true},
-        {false, true, 0, 0, false, false, true},  // hidden window: only the watch
-        {true, false, 1, 1, true, true, false},   // window shown again: only the figures
-        {false, false, 0, 0, false, false, false},
+        {all, true, 1, 1, true, true, true, true},
+        {none, true, 0, 0, false, false, false, true},  // hidden window: only the watch
+        {all, false, 1, 1, true, true, true, false},    // window shown again: only the figures
+        {none, false, 0, 0, false, false, false, false},
+        // A shown window reads the shown tab's figures alone.
+        {memory, true, 1, 0, true, false, false, true},
+        {drive, true, 0, 0, false, true, false, true},
+        {interfaces, true, 0, 1, false, false, true, true},
+        {drive, false, 0, 0, false, true, false, false},  // the drives tab just shown
     };
     for (const auto& c : cases) {
         FakeProbes p = watchedMachine();
@@ -162,23 +173,25 @@ TEST(RefreshWatchTest, FiguresAndWatchAreReadOnlyWhenAsked) {
         in.figures = c.figures;
         in.watch = c.watch;
         const DisplayModel m = runRefresh(p, in);
-        SCOPED_TRACE(testing::Message() << c.figures << c.watch);
+        SCOPED_TRACE(testing::Message()
+                     << c.figures.memory << c.figures.drive << c.figures.interfaces << c.watch);
         EXPECT_EQ(p.memoryCalls, c.memoryCalls);
         EXPECT_EQ(p.interfaceCalls, c.interfaceCalls);
-        EXPECT_EQ(!m.label2.empty() && !m.label9.empty() && !m.label11.empty(), c.labels);
+        EXPECT_EQ(!m.label2.empty() && !m.label7.empty(), c.memoryLabels);
+        EXPECT_EQ(!m.label8.empty() && !m.label9.empty() && !m.label11.empty(), c.driveLabels);
         EXPECT_EQ(m.traffic.has_value(), c.table);
         EXPECT_EQ(m.alerts.size(), c.alerts ? 2u : 0u);
         // The selected drive F: is read twice for the figures; the watch reads each ticked
         // drive's volume and the ready ones' space.
-        EXPECT_EQ(p.driveSpaceCalls, (c.figures ? 1 : 0) + (c.watch ? 3 : 0));
+        EXPECT_EQ(p.driveSpaceCalls, (c.figures.drive ? 1 : 0) + (c.watch ? 3 : 0));
     }
     // A bad threshold is found by the watch alone.
     FakeProbes p = watchedMachine();
     RefreshInputs in = watching("x");
-    in.figures = false;
+    in.figures = none;
     EXPECT_TRUE(runRefresh(p, in).error);
     in.watch = false;
-    in.figures = true;
+    in.figures = all;
     EXPECT_FALSE(runRefresh(p, in).error);
 }
 

@@ -229,7 +229,9 @@ void MainWindowLayoutTest::gaugesStartAlike() {
         QCOMPARE(gauge->kind(), std::string_view(name) == "Gauge1" ? GaugeKind::gkPie
                                                                    : GaugeKind::gkHorizontalBar);
     }
-    // The drive could not be read: Gauge1 shows zero of zero.
+    // The drive could not be read: Gauge1 shows zero of zero once its tab is shown.
+    f.child<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    QCOMPARE(f.child<Gauge>("Gauge1")->maxValue(), 0);
     QCOMPARE(f.child<Gauge>("Gauge1")->progress(), 0);
 }
 

@@ -51,6 +51,10 @@ class PaintCounter : public QObject {
 
 const QString kCannot = QStringLiteral("Не возможно определить");
 
+void showTab(const WindowFixture& f, const char* sheet) {
+    f.child<QTabWidget>("PageControl1")->setCurrentWidget(f.child<QWidget>(sheet));
+}
+
 }  // namespace
 
 class MainWindowRefreshTest : public QObject {
@@ -85,6 +89,12 @@ void MainWindowRefreshTest::firstRefreshWritesEveryText() {
     f.make();
     // Kilobytes (track bar at 1): 8 GiB is 8 388 608 KB.
     QVERIFY(labelText(f, "Label2").contains(QStringLiteral("8 388 608")));
+    QCOMPARE(f.child<Gauge>("Gauge2")->maxValue(), 8 * 1024 * 1024);
+    // The first refresh writes the memory tab alone; each other tab is written when shown.
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Label8"));
+    QCOMPARE(f.child<QTableWidget>("lvTraffic")->rowCount(), 0);
+    QCOMPARE(f.probes.interfaceCalls, 0);
+    showTab(f, "TabSheet2");
     QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
     QVERIFY(labelText(f, "Label9").startsWith(QStringLiteral("Свободно на диске: ")));
     QVERIFY(labelText(f, "Label9").contains(QStringLiteral("44 040 192")));  // 42 GiB
@@ -101,6 +111,7 @@ void MainWindowRefreshTest::firstRefreshWritesEveryText() {
     auto* label9 = f.child<QLabel>("Label9");
     QCOMPARE(label9->size(), label9->sizeHint());
     // The interface table.
+    showTab(f, "TabSheet3");
     auto* table = f.child<QTableWidget>("lvTraffic");
     QCOMPARE(table->rowCount(), 2);
     QCOMPARE(table->item(0, 1)->text(), QStringLiteral("lo"));
@@ -114,6 +125,7 @@ void MainWindowRefreshTest::unreadableDriveFreezesNothingButDriveTexts() {
     machine.currentDrive = 'D';  // the empty CD-ROM
     WindowFixture f(machine);
     f.make();
+    showTab(f, "TabSheet2");
     for (const char* name : {"Label9", "Label10", "Label11", "Label12", "Label13"})
         QCOMPARE(labelText(f, name), kCannot);
     QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: D:\\"));
@@ -124,14 +136,16 @@ void MainWindowRefreshTest::unreadableDriveFreezesNothingButDriveTexts() {
 void MainWindowRefreshTest::driveLetterCaseFollowsTheSelector() {
     WindowFixture f;
     TForm1& w = f.make();
+    showTab(f, "TabSheet2");
+    // Before the selector is built (at its first display) the drive is named as the current
+    // directory's drive is.
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
+    showTab(f, "TabSheet1");
     w.show();
-    auto* pages = f.child<QTabWidget>("PageControl1");
-    w.Timer1Timer();
-    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
-    pages->setCurrentWidget(f.child<QWidget>("TabSheet2"));
+    showTab(f, "TabSheet2");
     QVERIFY(f.child<DriveComboBox>("DriveComboBox1")->isBuilt());
-    // Nothing changes until the next refresh.
-    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: C:\\"));
+    // The tab's refresh on show reads the selector as it was just built.
+    QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: c:\\"));
     w.Timer1Timer();
     QCOMPARE(labelText(f, "Label8"), QStringLiteral("Диск: c:\\"));
 }
@@ -172,6 +186,7 @@ void MainWindowRefreshTest::volumeLabelIsPlainText() {
     machine.drives["C:\\"].volume->name = "<b>x</b>&<img src=a>";
     WindowFixture f(machine);
     f.make();
+    showTab(f, "TabSheet2");
     auto* label = f.child<QLabel>("Label12");
     QCOMPARE(label->textFormat(), Qt::PlainText);
     QCOMPARE(label->text(), QStringLiteral("<b>x</b>&<img src=a>"));
@@ -183,6 +198,7 @@ void MainWindowRefreshTest::longFiguresPushTheirNeighbours() {
     TForm1& w = f.make();
     f.child<QSlider>("TrackBar1")->setValue(2);
     w.Timer1Timer();
+    showTab(f, "TabSheet2");
     const struct {
         const char* left;
         const char* right;
@@ -202,7 +218,7 @@ void MainWindowRefreshTest::longFiguresPushTheirNeighbours() {
     // Short texts again: back at the places of the layout.
     f.child<QSlider>("TrackBar1")->setValue(0);
     f.probes.memory.totalVirtual = f.probes.memory.availVirtual = 1 << 20;
-    w.Timer1Timer();
+    showTab(f, "TabSheet1");
     QCOMPARE(f.child<QLabel>("Label7")->x(), 160);
     QCOMPARE(f.child<QLabel>("Label3")->x(), 160);
 }
@@ -329,6 +345,7 @@ void MainWindowRefreshTest::thresholdErrorOncePerDistinctText() {
     TForm1& w = f.make();
     auto* timer = f.child<RefreshTimer>("Timer1");
     auto* edit2 = f.child<QLineEdit>("Edit2");
+    showTab(f, "TabSheet3");  // the table's tab, for the rebuild below
     tick(f, 2);
     alertOn(f, QString());
     w.Timer1Timer();
@@ -406,10 +423,18 @@ void MainWindowRefreshTest::trafficTableNotPaintedWhileHidden() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto* table = f.child<QTableWidget>("lvTraffic");
     PaintCounter counter(table->viewport());
+    const int interfaceReads = f.probes.interfaceCalls;
     w.Timer1Timer();
     QCoreApplication::processEvents();
+    // The memory tab is shown: the table is neither read, written nor painted.
+    QCOMPARE(counter.paints, 0);
+    QCOMPARE(f.probes.interfaceCalls, interfaceReads);
+    QCOMPARE(table->rowCount(), 0);
+    // Its tab shown, it is written before its first paint.
+    showTab(f, "TabSheet3");
     QCOMPARE(counter.paints, 0);
     QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(1, 6)->text(), QStringLiteral("OPERATIONAL"));
 }
 
 void MainWindowRefreshTest::hiddenWindowWritesItsFiguresOnShow() {
@@ -440,20 +465,26 @@ void MainWindowRefreshTest::hiddenWindowWritesItsFiguresOnShow() {
     QCOMPARE(f.probes.memoryCalls, memoryReads);
     QCOMPARE(f.probes.interfaceCalls, interfaceReads);
     QCOMPARE(labelText(f, "Label2"), shownMemory);
-    QCOMPARE(table->rowCount(), 2);
-    // Shown again: the figures are read and written before the first paint, without an
-    // alert and without restarting the countdown.
+    // Shown again: the shown tab's figures are read and written before the first paint,
+    // without an alert and without restarting the countdown.
     w.Details1Click();
     QCOMPARE(f.probes.memoryCalls, memoryReads + 1);
+    QCOMPARE(f.probes.interfaceCalls, interfaceReads);  // not on the shown tab
     QVERIFY(labelText(f, "Label2").contains(QStringLiteral("16 777 216")));
     auto* label2 = f.child<QLabel>("Label2");
     QCOMPARE(label2->size(), label2->sizeHint());
+    QCOMPARE(f.seams.events.size(), 2);
+    QCOMPARE(timer->countdownStarts(), starts + 1);
+    // Another tab shown: the same, for its figures.
+    showTab(f, "TabSheet3");
     QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(f.probes.interfaceCalls, interfaceReads + 1);
+    QCOMPARE(f.probes.memoryCalls, memoryReads + 1);
     QCOMPARE(f.seams.events.size(), 2);
     QCOMPARE(timer->countdownStarts(), starts + 1);
     // Showing a window already shown reads nothing more; each refresh writes at once again.
     w.Details1Click();
-    QCOMPARE(f.probes.memoryCalls, memoryReads + 1);
+    QCOMPARE(f.probes.interfaceCalls, interfaceReads + 1);
     f.probes.interfaces->clear();
     w.Timer1Timer();
     QCOMPARE(table->rowCount(), 0);
@@ -526,6 +557,9 @@ void MainWindowRefreshTest::refreshRestartsCountdown() {
     TForm1& w = f.make();
     auto* timer = f.child<RefreshTimer>("Timer1");
     const int starts = timer->countdownStarts();
+    showTab(f, "TabSheet3");  // a tab's refresh on show leaves the countdown alone
+    QCOMPARE(timer->countdownStarts(), starts);
+    QCOMPARE(f.child<QTableWidget>("lvTraffic")->rowCount(), 2);
     w.Timer1Timer();
     QCOMPARE(timer->countdownStarts(), starts + 1);
     QVERIFY(timer->isActive());
