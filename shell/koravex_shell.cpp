@@ -9,19 +9,14 @@ namespace koravex {
 
 KoravexShell::KoravexShell(Probes& probes, TrayKind trayKind, QDBusConnection bus,
                            std::function<void()> endEventLoop)
-    : tray_(trayKind), notifications_(std::move(bus)), endEventLoop_(std::move(endEventLoop)) {
-    build(probes);
-}
+    : KoravexShell(
+          probes, [trayKind] { return trayKind; }, std::move(bus), std::move(endEventLoop)) {}
 
 KoravexShell::KoravexShell(Probes& probes, std::function<TrayKind()> detectTrayKind,
                            QDBusConnection bus, std::function<void()> endEventLoop)
     : tray_(std::move(detectTrayKind)),
       notifications_(std::move(bus)),
       endEventLoop_(std::move(endEventLoop)) {
-    build(probes);
-}
-
-void KoravexShell::build(Probes& probes) {
     notifications_.onFailed = [this](const QString& title, const QString& text) {
         deliveryFailed(title, text);
     };

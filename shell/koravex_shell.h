@@ -48,7 +48,6 @@ class KoravexShell : public QObject {
     void quit();
 
   private:
-    void build(Probes& probes);
     WindowHooks makeHooks();
     void deliveryFailed(const QString& title, const QString& text);
 
@@ -57,9 +56,5 @@ class KoravexShell : public QObject {
     std::function<void()> endEventLoop_;
     std::unique_ptr<TForm1> window_;
 };
-
-// The whole program: platform choice, single instance, the window, the event loop.
-// The command line is not read. Returns the exit code (0 in both outcomes).
-int runKoravex();
 
 }  // namespace koravex

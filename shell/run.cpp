@@ -10,6 +10,7 @@
 #include "shell/posix/single_instance.h"
 #include "shell/probes_factory.h"
 #include "shell/quit_signals.h"
+#include "shell/run.h"
 #include "shell/startup_checks.h"
 #include "ui/main_window.h"
 

@@ -3,7 +3,8 @@
 
 namespace koravex {
 
-// Returns the exit code.
+// The whole program: platform choice, single instance, the window, the event loop. Reads no
+// command line; returns the exit code.
 int runKoravex();
 
 }  // namespace koravex

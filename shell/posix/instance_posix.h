@@ -39,12 +39,10 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-// The instance directory. The first choice is "koravex" in the user's runtime directory
-// ($XDG_RUNTIME_DIR); without one, "koravex-UID" in /tmp, the way terminal multiplexers keep
-// their sockets. A place is used only when it is a real directory (a symbolic link is never
-// followed), owned by the user, with no access for group or others; anything else found there
-// (planted by another user, say) is passed over with a note, for a directory in the user's
-// home that no other user can reach.
+// The instance directory: "koravex" in $XDG_RUNTIME_DIR, else "koravex-UID" in /tmp (the way
+// terminal multiplexers keep their sockets), else "koravex-HOST" in ~/.cache. A place is used
+// only when it is a real directory (never a symbolic link) owned by the user, with no access
+// for group or others; anything else there (planted by another user, say) is passed over.
 struct InstanceDirPlaces {
     std::string runtimeDir;  // $XDG_RUNTIME_DIR; empty when unset
     std::string tmpDir = "/tmp";

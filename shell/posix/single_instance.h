@@ -1,7 +1,6 @@
 #pragma once
-// One instance per user on POSIX: an flock on a lock file and a Unix socket, both in a
-// directory only the user can enter (see instance_posix.h). At start the program takes the lock
-// or hands over to its holder; the running instance keeps an InstanceServer until it ends.
+// One instance per user on POSIX (the ground is in instance_posix.h): at start the program
+// takes the lock or hands over to its holder; the running instance keeps an InstanceServer.
 #include <QSocketNotifier>
 #include <functional>
 #include <list>
