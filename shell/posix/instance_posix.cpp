@@ -19,10 +19,8 @@ InstanceDirPlaces instanceDirPlacesFromEnvironment() {
         const char* value = std::getenv(name);
         return std::string(value ? value : "");
     };
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0) {
-        host[0] = '\0';
-    }
+    char host[256] = {};  // stays terminated, whatever gethostname leaves
+    (void)gethostname(host, sizeof host - 1);
     return {environment("XDG_RUNTIME_DIR"), "/tmp", environment("HOME"), host};
 }
 
