@@ -78,7 +78,7 @@ void Gauge::setProgress(std::int32_t v) {
     const std::int32_t before = percent();
     look_.progress = v;
     if (percent() != before) {
-        repaintNow();
+        repaintProgress();
     }
 }
 
@@ -109,10 +109,24 @@ void Gauge::repaintNow() {
     }
 }
 
+void Gauge::repaintProgress() {
+    // Only what differs between the picture shown and the new one is painted again.
+    if (!isVisible()) {
+        return;
+    }
+    const std::optional<QRect> changed = canvas_.change(
+        look_, width(), height(), palette().color(QPalette::Window), font(), devicePixelRatioF());
+    if (!changed) {
+        repaint();
+    } else if (!changed->isEmpty()) {
+        repaint(*changed);
+    }
+}
+
 void Gauge::paintEvent(QPaintEvent* /*event*/) {
     ++paintCount_;
-    const QImage image = renderGauge(look_, width(), height(), palette().color(QPalette::Window),
-                                     font(), devicePixelRatioF());
+    const QImage& image = canvas_.picture(
+        look_, width(), height(), palette().color(QPalette::Window), font(), devicePixelRatioF());
     if (!image.isNull()) {
         QPainter(this).drawImage(0, 0, image);
     }

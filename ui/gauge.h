@@ -5,8 +5,11 @@
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace koravex {
 
@@ -58,6 +61,60 @@ QString gaugeText(std::int32_t percent);
 QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, const QFont& font,
                    qreal devicePixelRatio = 1.0);
 
+// renderGauge's pictures, drawn again and again for one gauge. A picture depends on the
+// percentage (0 to 100) and on what stays put between refreshes (kind, border, colours, text
+// shown, size, surroundings, font, pixel ratio). While those stay put, each percentage's
+// picture is drawn in full once and kept as the pixels where it differs from the picture at
+// 0 % without text; showing it again copies that picture and writes those pixels.
+class GaugeCanvas {
+  public:
+    // The same picture as renderGauge(look, width, height, color, font, devicePixelRatio).
+    const QImage& picture(const GaugeLook& look, int width, int height, QColor color,
+                          const QFont& font, qreal devicePixelRatio = 1.0);
+    // The rectangle, in the gauge's coordinates, outside which the picture last handed out
+    // and the picture for these arguments are equal; none when the two differ in more than
+    // the percentage.
+    std::optional<QRect> change(const GaugeLook& look, int width, int height, QColor color,
+                                const QFont& font, qreal devicePixelRatio = 1.0);
+
+  private:
+    struct Run {
+        std::uint32_t offset;  // pixels from the first one
+        std::uint32_t length;
+        QRgb value;
+    };
+    struct Kept {
+        bool made = false;
+        QRect bounds;  // device pixels
+        std::vector<Run> runs;
+    };
+    struct Setting {
+        GaugeKind kind;
+        GaugeBorder border;
+        bool showText;
+        std::uint32_t foreColor;
+        std::uint32_t backColor;
+        int width;
+        int height;
+        QRgb color;
+        qreal ratio;
+        bool operator==(const Setting&) const = default;
+    };
+
+    static Setting settingOf(const GaugeLook& look, int width, int height, QColor color,
+                             qreal devicePixelRatio);
+    void reset(const Setting& setting, const GaugeLook& look, const QFont& font);
+    const Kept& kept(std::int32_t percent);
+
+    std::optional<Setting> setting_;
+    QFont font_;
+    GaugeLook look_;                     // the look the pictures are drawn for, at any percentage
+    QImage base_;                        // the picture at 0 % without text
+    QImage picture_;                     // the picture last handed out
+    std::optional<std::int32_t> shown_;  // its percentage, while it is base_ with that one's runs
+    std::array<Kept, 101> kept_;
+};
+
 class Gauge : public QWidget {
     Q_OBJECT
   public:
@@ -92,8 +149,10 @@ class Gauge : public QWidget {
 
   private:
     void repaintNow();
+    void repaintProgress();
 
     GaugeLook look_;
+    GaugeCanvas canvas_;
     int paintCount_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QtMath>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -285,6 +286,128 @@ QImage renderGauge(const GaugeLook& look, int width, int height, QColor color, c
         out.drawImage(0, 0, text);
     }
     return image;
+}
+
+void GaugeCanvas::reset(const Setting& setting, const GaugeLook& look, const QFont& font) {
+    setting_ = setting;
+    font_ = font;
+    look_ = look;
+    look_.minValue = 0;
+    look_.maxValue = 100;
+    kept_ = {};
+    GaugeLook bare = look_;
+    bare.progress = 0;
+    bare.showText = false;
+    base_ = renderGauge(bare, setting.width, setting.height, QColor::fromRgb(setting.color), font,
+                        setting.ratio);
+    picture_ = base_.copy();
+    shown_.reset();
+}
+
+const GaugeCanvas::Kept& GaugeCanvas::kept(std::int32_t percent) {
+    Kept& k = kept_[static_cast<std::size_t>(percent)];
+    if (k.made) {
+        return k;
+    }
+    GaugeLook at = look_;
+    at.progress = percent;
+    const QImage full = renderGauge(at, setting_->width, setting_->height,
+                                    QColor::fromRgb(setting_->color), font_, setting_->ratio);
+    // The pixels where the picture differs from the one at 0 % without text, in runs of one
+    // value along each row.
+    const int w = full.width();
+    int top = full.height();
+    int bottom = -1;
+    int left = w;
+    int right = -1;
+    for (int y = 0; y < full.height(); ++y) {
+        const auto* have = reinterpret_cast<const QRgb*>(full.constScanLine(y));
+        const auto* was = reinterpret_cast<const QRgb*>(base_.constScanLine(y));
+        for (int x = 0; x < w;) {
+            if (have[x] == was[x]) {
+                ++x;
+                continue;
+            }
+            int end = x + 1;
+            while (end < w && have[end] != was[end] && have[end] == have[x]) {
+                ++end;
+            }
+            const auto offset = static_cast<std::uint32_t>(y * w + x);
+            if (!k.runs.empty() && k.runs.back().value == have[x] &&
+                k.runs.back().offset + k.runs.back().length == offset) {
+                k.runs.back().length += static_cast<std::uint32_t>(end - x);
+            } else {
+                k.runs.push_back(Run{offset, static_cast<std::uint32_t>(end - x), have[x]});
+            }
+            top = std::min(top, y);
+            bottom = y;
+            left = std::min(left, x);
+            right = std::max(right, end - 1);
+            x = end;
+        }
+    }
+    k.runs.shrink_to_fit();
+    k.bounds = bottom < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+    k.made = true;
+    return k;
+}
+
+GaugeCanvas::Setting GaugeCanvas::settingOf(const GaugeLook& look, int width, int height,
+                                            QColor color, qreal devicePixelRatio) {
+    return Setting{look.kind, look.border, look.showText, look.foreColor,  look.backColor,
+                   width,     height,      color.rgb(),   devicePixelRatio};
+}
+
+const QImage& GaugeCanvas::picture(const GaugeLook& look, int width, int height, QColor color,
+                                   const QFont& font, qreal devicePixelRatio) {
+    const std::int32_t percent = gaugePercent(look);
+    if (width <= 0 || height <= 0 || !(devicePixelRatio > 0) || percent < 0 || percent > 100) {
+        picture_ = renderGauge(look, width, height, color, font, devicePixelRatio);
+        setting_.reset();
+        shown_.reset();
+        return picture_;
+    }
+    const Setting setting = settingOf(look, width, height, color, devicePixelRatio);
+    if (setting_ != setting || font_ != font) {
+        reset(setting, look, font);
+    }
+    if (shown_ == percent) {
+        return picture_;
+    }
+    const Kept& k = kept(percent);
+    auto* pixels = reinterpret_cast<QRgb*>(picture_.bits());
+    if (shown_) {
+        // Back to the base where the picture shown differs from it.
+        const auto* base = reinterpret_cast<const QRgb*>(base_.constBits());
+        for (const Run& run : kept_[static_cast<std::size_t>(*shown_)].runs) {
+            std::memcpy(pixels + run.offset, base + run.offset, run.length * sizeof(QRgb));
+        }
+    }
+    for (const Run& run : k.runs) {
+        std::fill_n(pixels + run.offset, run.length, run.value);
+    }
+    shown_ = percent;
+    return picture_;
+}
+
+std::optional<QRect> GaugeCanvas::change(const GaugeLook& look, int width, int height, QColor color,
+                                         const QFont& font, qreal devicePixelRatio) {
+    const std::int32_t percent = gaugePercent(look);
+    if (!shown_ || percent < 0 || percent > 100 || font_ != font ||
+        setting_ != settingOf(look, width, height, color, devicePixelRatio)) {
+        return std::nullopt;
+    }
+    const QRect device = kept(percent).bounds | kept_[static_cast<std::size_t>(*shown_)].bounds;
+    if (device.isEmpty()) {
+        return QRect();
+    }
+    // Device pixels to the gauge's own, rounded outwards.
+    const qreal r = setting_->ratio;
+    const int left = qFloor(device.left() / r);
+    const int top = qFloor(device.top() / r);
+    const int right = qCeil((device.right() + 1) / r);
+    const int bottom = qCeil((device.bottom() + 1) / r);
+    return QRect(left, top, right - left, bottom - top);
 }
 
 }  // namespace koravex

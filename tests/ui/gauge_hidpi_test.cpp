@@ -1,6 +1,7 @@
 // The gauges and the colour swatches on a screen with more device pixels than gauge pixels.
 // Run with QT_SCALE_FACTOR=2 (the ctest entry sets it); the rendering checks take the ratio as
 // an argument and hold on any screen.
+#include <QBackingStore>
 #include <QPainter>
 #include <QtTest>
 
@@ -76,6 +77,8 @@ class GaugeHiDpiTest : public QObject {
     void pieEdgesAtDeviceResolution();
     void textAtDeviceResolution();
     void widgetShowsDevicePixels();
+    void screenFollowsEveryWrite_data();
+    void screenFollowsEveryWrite();
     void swatchFillsEveryDevicePixel();
 };
 
@@ -238,6 +241,87 @@ void GaugeHiDpiTest::widgetShowsDevicePixels() {
     QCOMPARE(shown.size(), QSize(145, 97) * ratio);
     GaugeLook expected = look(GaugeKind::gkPie, GaugeBorder::bsNone, 42, true);
     QCOMPARE(shown, render(expected, 145, 97, ratio));
+}
+
+void GaugeHiDpiTest::screenFollowsEveryWrite_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("border");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("bar of the memory tab")
+        << int(GaugeKind::gkHorizontalBar) << int(GaugeBorder::bsNone) << QSize(153, 12);
+    QTest::newRow("pie of the drives tab")
+        << int(GaugeKind::gkPie) << int(GaugeBorder::bsNone) << QSize(145, 97);
+    QTest::newRow("vertical bar, framed")
+        << int(GaugeKind::gkVerticalBar) << int(GaugeBorder::bsSingle) << QSize(24, 61);
+    QTest::newRow("small pie, framed")
+        << int(GaugeKind::gkPie) << int(GaugeBorder::bsSingle) << QSize(31, 20);
+    QTest::newRow("needle") << int(GaugeKind::gkNeedle) << int(GaugeBorder::bsSingle)
+                            << QSize(60, 40);
+    QTest::newRow("text") << int(GaugeKind::gkText) << int(GaugeBorder::bsNone) << QSize(40, 16);
+}
+
+void GaugeHiDpiTest::screenFollowsEveryWrite() {
+    // The gauge keeps its pictures and repaints only what a new percentage changes: after
+    // every write, what the screen holds is the whole picture drawn afresh.
+    QFETCH(int, kind);
+    QFETCH(int, border);
+    QFETCH(QSize, size);
+    QWidget page;
+    QPalette pal = page.palette();
+    pal.setColor(QPalette::Window, kFace);
+    page.setPalette(pal);
+    page.setFont(programFont());
+    page.resize(200, 120);
+    Gauge gauge(&page);
+    gauge.setGeometry(QRect(QPoint(3, 5), size));
+    gauge.setKind(GaugeKind(kind));
+    gauge.setBorderStyle(GaugeBorder(border));
+    gauge.setForeColor(kBlue);
+    gauge.setBackColor(kFuchsia);
+    gauge.setMaxValue(1000);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    // Progress in tenths of a percent; "f", "g", "s", "t" and "w" change the fore colour, the
+    // back colour, the size, the text and the surroundings, after which percentages seen
+    // before come back.
+    const QStringList writes = QStringLiteral(
+                                   "420 1000 427 421 70 0 5 999 500 420 f 421 500 g 0 420 s 427 "
+                                   "421 t 420 1000 t 999 w 420 7 421")
+                                   .split(u' ');
+    for (const QString& write : writes) {
+        if (write == u'f') {
+            gauge.setForeColor(0x00C000);
+        } else if (write == u'g') {
+            gauge.setBackColor(0x0000C0);
+        } else if (write == u's') {
+            gauge.resize(size + QSize(3, 2));
+        } else if (write == u't') {
+            gauge.setShowText(!gauge.showText());
+        } else if (write == u'w') {
+            pal.setColor(QPalette::Window, QColor(0x80, 0x90, 0xA0));
+            page.setPalette(pal);
+        } else {
+            gauge.setProgress(write.toInt());
+        }
+        QCoreApplication::processEvents();
+        const qreal ratio = gauge.devicePixelRatioF();
+        const QRect device(gauge.pos() * ratio, gauge.size() * ratio);
+        // What the window's buffer holds, in device pixels (the offscreen screen's grabWindow
+        // reads only its logical size).
+        QPaintDevice* buffer = page.backingStore()->paintDevice();
+        QCOMPARE(buffer->devType(), int(QInternal::Image));
+        QImage shown =
+            static_cast<QImage*>(buffer)->convertToFormat(QImage::Format_RGB32).copy(device);
+        shown.setDevicePixelRatio(ratio);
+        GaugeLook expected =
+            look(GaugeKind(kind), GaugeBorder(border), gauge.progress(), gauge.showText());
+        expected.maxValue = 1000;
+        expected.foreColor = gauge.foreColor();
+        expected.backColor = gauge.backColor();
+        const QImage drawn = renderGauge(expected, gauge.width(), gauge.height(),
+                                         pal.color(QPalette::Window), programFont(), ratio);
+        QVERIFY2(shown == drawn, qPrintable(QStringLiteral("after %1").arg(write)));
+    }
 }
 
 void GaugeHiDpiTest::swatchFillsEveryDevicePixel() {
