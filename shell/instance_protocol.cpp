@@ -87,15 +87,12 @@ std::optional<InstanceCommand> parseCommand(std::string_view line) {
     return std::nullopt;
 }
 
-std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
-                                              const InstanceIdentity& own) {
+std::string handOverWords(const InstanceGreeting& found, const InstanceIdentity& own) {
     if (found.windowClass != own.windowClass || found.executablePath != own.executablePath) {
         return {};
     }
-    if (found.visible) {
-        return {InstanceCommand::Raise};
-    }
-    return {InstanceCommand::Activate, InstanceCommand::Raise};
+    return (found.visible ? "" : formatCommand(InstanceCommand::Activate)) +
+           formatCommand(InstanceCommand::Raise);
 }
 
 bool decideStart(const InstanceStartSteps& steps, std::chrono::milliseconds budget) {

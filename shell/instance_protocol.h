@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace koravex {
 
@@ -55,11 +54,10 @@ std::optional<InstanceGreeting> parseGreeting(std::string_view line);  // withou
 std::string formatCommand(InstanceCommand command);                  // with the trailing '\n'
 std::optional<InstanceCommand> parseCommand(std::string_view line);  // without '\n'
 
-// The hand-over to a running instance that answered as `found`: nothing when it is not ours
-// (another class or another executable), else "activate" when its window is hidden, then
-// "raise".
-std::vector<InstanceCommand> handOverCommands(const InstanceGreeting& found,
-                                              const InstanceIdentity& own);
+// The command lines of the hand-over to a running instance that answered as `found`: none
+// when it is not ours (another class or another executable), else "activate" when its window
+// is hidden, then "raise".
+std::string handOverWords(const InstanceGreeting& found, const InstanceIdentity& own);
 
 enum class HandOverAttempt {
     HandedOver,  // our instance answered and was told to come forward

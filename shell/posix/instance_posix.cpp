@@ -176,12 +176,8 @@ HandOverAttempt handOverTo(const std::string& path, const InstanceIdentity& own,
         }
         line.append(chunk, static_cast<size_t>(got));
     }
-    const std::optional<InstanceGreeting> greeting = parseGreeting(line.substr(0, line.find('\n')));
-    std::string words;
-    for (const InstanceCommand command :
-         greeting ? handOverCommands(*greeting, own) : std::vector<InstanceCommand>{}) {
-        words += formatCommand(command);
-    }
+    const auto greeting = parseGreeting(line.substr(0, line.find('\n')));
+    const std::string words = greeting ? handOverWords(*greeting, own) : "";
     if (words.empty()) {
         return HandOverAttempt::NotOurs;
     }

@@ -70,7 +70,7 @@ enum class LockState {
 };
 
 struct InstanceLock {
-    LockState state = LockState::Taken;
+    LockState state = LockState::Unavailable;
     UniqueFd fd;
     int error = 0;
 };

@@ -24,8 +24,8 @@ class InstanceProtocolTest : public QObject {
     void greetingRoundTrip();
     void commandParse_data();
     void commandParse();
-    void handOverCommandsFor_data();
-    void handOverCommandsFor();
+    void handOverWordsFor_data();
+    void handOverWordsFor();
 };
 
 void InstanceProtocolTest::fieldRoundTrip_data() {
@@ -154,41 +154,38 @@ void InstanceProtocolTest::commandParse() {
     }
 }
 
-void InstanceProtocolTest::handOverCommandsFor_data() {
+void InstanceProtocolTest::handOverWordsFor_data() {
     QTest::addColumn<QByteArray>("foundClass");
     QTest::addColumn<QByteArray>("foundPath");
     QTest::addColumn<bool>("visible");
     QTest::addColumn<QByteArray>("ownPath");
-    QTest::addColumn<QList<InstanceCommand>>("commands");
-    using C = QList<InstanceCommand>;
+    QTest::addColumn<QByteArray>("words");
     const QByteArray path = "/opt/koravex/bin/koravex";
-    const C showAndRaise{InstanceCommand::Activate, InstanceCommand::Raise};
+    const QByteArray none;
     QTest::newRow("hidden: activate, raise")
-        << QByteArray("TForm1") << path << false << path << showAndRaise;
+        << QByteArray("TForm1") << path << false << path << QByteArray("activate\nraise\n");
     QTest::newRow("visible: raise only")
-        << QByteArray("TForm1") << path << true << path << C{InstanceCommand::Raise};
-    QTest::newRow("class differs in case") << QByteArray("tform1") << path << false << path << C{};
-    QTest::newRow("class longer") << QByteArray("TForm12") << path << false << path << C{};
+        << QByteArray("TForm1") << path << true << path << QByteArray("raise\n");
+    QTest::newRow("class differs in case") << QByteArray("tform1") << path << false << path << none;
+    QTest::newRow("class longer") << QByteArray("TForm12") << path << false << path << none;
     QTest::newRow("other executable")
-        << QByteArray("TForm1") << path + "-old" << false << path << C{};
+        << QByteArray("TForm1") << path + "-old" << false << path << none;
     QTest::newRow("path differs in case")
-        << QByteArray("TForm1") << path.toUpper() << true << path << C{};
+        << QByteArray("TForm1") << path.toUpper() << true << path << none;
     QTest::newRow("instance without its path")
-        << QByteArray("TForm1") << QByteArray() << false << path << C{};
+        << QByteArray("TForm1") << QByteArray() << false << path << none;
     QTest::newRow("start without its path")
-        << QByteArray("TForm1") << path << false << QByteArray() << C{};
+        << QByteArray("TForm1") << path << false << QByteArray() << none;
 }
 
-void InstanceProtocolTest::handOverCommandsFor() {
+void InstanceProtocolTest::handOverWordsFor() {
     QFETCH(QByteArray, foundClass);
     QFETCH(QByteArray, foundPath);
     QFETCH(bool, visible);
     QFETCH(QByteArray, ownPath);
-    QFETCH(QList<InstanceCommand>, commands);
+    QFETCH(QByteArray, words);
     const InstanceGreeting found{bytes(foundClass), visible, bytes(foundPath)};
-    const std::vector<InstanceCommand> got =
-        handOverCommands(found, {kInstanceWindowClass, bytes(ownPath)});
-    QCOMPARE(QList<InstanceCommand>(got.begin(), got.end()), commands);
+    QCOMPARE(handOverWords(found, {kInstanceWindowClass, bytes(ownPath)}), bytes(words));
 }
 
 QTEST_GUILESS_MAIN(InstanceProtocolTest)
