@@ -7,6 +7,7 @@
 #include <QDBusReply>
 #include <QMenu>
 #include <QTimer>
+#include <utility>
 
 #include "ui/app_icons.h"
 
@@ -122,11 +123,8 @@ void TrayIcon::closeBalloon() {
 void TrayIcon::showWaitingBalloon() {
     if (!waiting_ || (menu_ && menu_->isVisible()))
         return;
-    const Balloon balloon = *waiting_;
-    waiting_.reset();
-    if (canShowBalloon())
-        icon_->showMessage(balloon.title, balloon.text, QSystemTrayIcon::Warning,
-                           balloon.timeoutMs);
+    const Balloon balloon = *std::exchange(waiting_, std::nullopt);
+    showWarning(balloon.title, balloon.text, balloon.timeoutMs);
 }
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
