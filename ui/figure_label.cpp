@@ -108,9 +108,8 @@ void FigureLabel::setFigure(const QString& text) {
     }
     if (keepSize && paintsOpaque() && isVisible() && glyphText_ == before &&
         !glyphRuns_.isEmpty()) {
-        // Only the places of the digits that changed are painted again, each widened by
-        // what any glyph of the font may reach past its advance: every pixel a changed
-        // glyph touches, old or new, is drawn afresh with all the glyphs over it.
+        // Only the places of the digits that changed are painted again: every pixel a
+        // changed glyph touches, old or new, is drawn afresh with all the glyphs over it.
         const QRegion changed = changedDigits(before, text);
         setAttribute(Qt::WA_UpdatesDisabled, true);  // setText's repaint of the whole label
         setText(text);
@@ -123,8 +122,24 @@ void FigureLabel::setFigure(const QString& text) {
         adjustSize();
 }
 
+std::pair<qreal, qreal> FigureLabel::inkOf(const QRawFont& font, quint32 glyph) const {
+    if (const auto it = ink_.constFind(glyph); it != ink_.constEnd())
+        return *it;
+    // The outline's extent, a pixel more on either side for the smoothing of its edges.
+    const QRectF box = font.boundingRect(glyph);
+    const std::pair<qreal, qreal> ink =
+        box.isEmpty() ? std::pair<qreal, qreal>{0, 0} : std::pair{box.left() - 1, box.right() + 1};
+    ink_.insert(glyph, ink);
+    return ink;
+}
+
 QRegion FigureLabel::changedDigits(const QString& before, const QString& after) const {
-    QList<qreal> places;  // the left edge of each digit's glyph, in order
+    struct Place {
+        qreal x;
+        QRawFont font;
+        QList<quint32> digits;
+    };
+    QList<Place> places;  // each digit's glyph, in order
     for (const QGlyphRun& run : glyphRuns_) {
         const QList<quint32> digitGlyphs =
             run.rawFont().glyphIndexesForString(QStringLiteral("0123456789"));
@@ -132,27 +147,42 @@ QRegion FigureLabel::changedDigits(const QString& before, const QString& after) 
         const QList<QPointF> positions = run.positions();
         for (qsizetype g = 0; g < glyphs.size() && g < positions.size(); ++g)
             if (digitGlyphs.contains(glyphs[g]))
-                places.append(positions[g].x());
+                places.append(Place{positions[g].x(), run.rawFont(), digitGlyphs});
     }
-    const QFontMetricsF metrics(font());
-    const qreal advance = metrics.horizontalAdvance(QLatin1Char('0'));
-    const qreal reach =
-        std::max<qreal>({0.0, -metrics.minLeftBearing(), -metrics.minRightBearing()}) + 1;
     QRegion region;
     qsizetype digit = 0;
     for (qsizetype i = 0; i < before.size(); ++i) {
         if (!isDigit(before[i]))
             continue;
         if (before[i] != after[i]) {
-            if (digit >= places.size())
+            if (digit >= places.size() || places[digit].digits.size() != 10)
                 return QRegion(rect());  // glyphs and digits do not match: all of it
-            const int left = static_cast<int>(std::floor(places[digit] - reach));
-            const int right = static_cast<int>(std::ceil(places[digit] + advance + reach));
-            region += QRect(left, 0, right - left, height());
+            // Every pixel of the old digit's glyph and of the new one's.
+            const Place& at = places[digit];
+            const auto was = inkOf(at.font, at.digits[before[i].unicode() - '0']);
+            const auto now = inkOf(at.font, at.digits[after[i].unicode() - '0']);
+            const int left = static_cast<int>(std::floor(at.x + std::min(was.first, now.first)));
+            const int right = static_cast<int>(std::ceil(at.x + std::max(was.second, now.second)));
+            if (right > left)
+                region += QRect(left, 0, right - left, height());
         }
         ++digit;
     }
     return region;
+}
+
+void FigureLabel::reachGlyphs() {
+    glyphReach_.clear();
+    for (const QGlyphRun& run : std::as_const(glyphRuns_)) {
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> places = run.positions();
+        QList<std::pair<qreal, qreal>> spans;
+        for (qsizetype g = 0; g < places.size() && g < glyphs.size(); ++g) {
+            const auto ink = inkOf(run.rawFont(), glyphs[g]);
+            spans.append({places[g].x() + ink.first, places[g].x() + ink.second});
+        }
+        glyphReach_.append(spans);
+    }
 }
 
 void FigureLabel::decideOpacity() {
@@ -178,6 +208,7 @@ void FigureLabel::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) {
         tabular_.reset();
         glyphRuns_.clear();
+        ink_.clear();
     }
     QLabel::changeEvent(event);
 }
@@ -237,6 +268,7 @@ bool FigureLabel::prepareGlyphs() {
             return false;  // right-to-left and complex scripts: QLabel's own way
     if (!glyphRuns_.isEmpty() && tabular_.value_or(false) &&
         sameWidthText(glyphText_, current, true) && swapDigits(current)) {
+        reachGlyphs();
         glyphText_ = current;
         return true;
     }
@@ -263,6 +295,7 @@ bool FigureLabel::prepareGlyphs() {
             p += offset;
         run.setPositions(places);
     }
+    reachGlyphs();
     glyphText_ = current;
     return true;
 }
@@ -283,8 +316,44 @@ void FigureLabel::paintEvent(QPaintEvent* event) {
     option.initFrom(this);
     painter.setPen(QPen(option.palette.brush(foregroundRole()), painter.pen().widthF()));
     painter.setClipRect(rect(), Qt::IntersectClip);
-    for (const QGlyphRun& run : std::as_const(glyphRuns_))
-        painter.drawGlyphRun(QPointF(0, 0), run);
+    const QRegion& region = event->region();
+    const bool whole = region.rectCount() == 1 && region.boundingRect().contains(rect());
+    if (whole || glyphReach_.size() != glyphRuns_.size()) {
+        for (const QGlyphRun& run : std::as_const(glyphRuns_))
+            painter.drawGlyphRun(QPointF(0, 0), run);
+        return;
+    }
+    // Part of the label: only the glyphs whose pixels can fall in the places painted.
+    const auto touches = [&region](const std::pair<qreal, qreal>& span) {
+        for (const QRect& r : region)
+            if (span.first < r.right() + 1 && span.second > r.left())
+                return true;
+        return false;
+    };
+    for (qsizetype r = 0; r < glyphRuns_.size(); ++r) {
+        const QGlyphRun& run = glyphRuns_[r];
+        const QList<std::pair<qreal, qreal>>& spans = glyphReach_[r];
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> places = run.positions();
+        if (spans.size() != glyphs.size() || places.size() != glyphs.size()) {
+            painter.drawGlyphRun(QPointF(0, 0), run);
+            continue;
+        }
+        QList<quint32> someGlyphs;
+        QList<QPointF> somePlaces;
+        for (qsizetype g = 0; g < glyphs.size(); ++g) {
+            if (touches(spans[g])) {
+                someGlyphs.append(glyphs[g]);
+                somePlaces.append(places[g]);
+            }
+        }
+        if (someGlyphs.isEmpty())
+            continue;
+        QGlyphRun part = run;
+        part.setGlyphIndexes(someGlyphs);
+        part.setPositions(somePlaces);
+        painter.drawGlyphRun(QPointF(0, 0), part);
+    }
 }
 
 }  // namespace koravex

@@ -11,10 +11,13 @@
 //    glyphs in their places, without shaping the text again.
 #include <QColor>
 #include <QGlyphRun>
+#include <QHash>
 #include <QLabel>
 #include <QList>
+#include <QRawFont>
 #include <QRegion>
 #include <optional>
+#include <utility>
 
 namespace koravex {
 
@@ -45,11 +48,17 @@ class FigureLabel : public QLabel {
     bool prepareGlyphs();
     bool swapDigits(const QString& text);
     QRegion changedDigits(const QString& before, const QString& after) const;
+    // The columns a glyph's pixels can fall in, from its left edge.
+    std::pair<qreal, qreal> inkOf(const QRawFont& font, quint32 glyph) const;
+    void reachGlyphs();
 
     std::optional<QColor> pageColor_;
     std::optional<bool> tabular_;  // whether the label's font has tabular digits, once asked
     QString glyphText_;            // the text that glyphRuns_ draw
     QList<QGlyphRun> glyphRuns_;   // in label coordinates, laid out as QLabel lays out
+    // For each glyph of glyphRuns_, the columns its pixels can fall in (left, right).
+    QList<QList<std::pair<qreal, qreal>>> glyphReach_;
+    mutable QHash<quint32, std::pair<qreal, qreal>> ink_;  // by glyph, in the label's font
 };
 
 // True when `after` is sure to be exactly as wide as `before` in `font`: equal lengths, and
