@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <QMenu>
+#include <QTimer>
 
 #include "ui/main_window.h"
 
@@ -34,6 +35,10 @@ WindowHooks KoravexShell::makeHooks() {
         return showBalloon(title, text);
     };
     hooks.quit = [this] { quit(); };
+    // The event loop's first turn comes after the window was mapped.
+    hooks.afterShown = [this](std::function<void()> work) {
+        QTimer::singleShot(0, this, std::move(work));
+    };
     return hooks;
 }
 

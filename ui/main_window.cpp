@@ -112,9 +112,16 @@ void TForm1::buildComponents() {
 
     ImageList1 = new ImageList(32, 32, this);
     ImageList1->setObjectName(QStringLiteral("ImageList1"));
+}
+
+void TForm1::fillDriveList() {
+    if (driveListFilled_)
+        return;
+    driveListFilled_ = true;
     for (int i = 0; i < 3; ++i)
         ImageList1->add(driveListImage(i));
     ListView1->setLargeImages(ImageList1);
+    ListView1->fill(buildDriveList(probes_));
 }
 
 void TForm1::FormCreate() {
@@ -126,7 +133,12 @@ void TForm1::FormCreate() {
         hooks_.addTrayIcon();
     Image1->setPixmap(QPixmap::fromImage(drawApplicationIcon(32)));
     Image1->adjustSize();
-    ListView1->fill(buildDriveList(probes_));
+    // No drive is ticked before the list is filled, so the refresh below reads the same
+    // whenever the list is filled.
+    if (hooks_.afterShown)
+        hooks_.afterShown([this] { fillDriveList(); });
+    else
+        fillDriveList();
     Timer1Timer();
 }
 

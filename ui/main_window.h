@@ -44,7 +44,8 @@ class TForm1 : public QWidget {
   public:
     // Runs FormCreate: colours (free 0xFF00FF then used 0xFF0000), client size from
     // PageControl1, bottom-right placement in the available geometry (frame included),
-    // hooks.addTrayIcon(), Image1 = application icon, fill ListView1, one refresh now,
+    // hooks.addTrayIcon(), Image1 = application icon, fill ListView1 (handed to
+    // hooks.afterShown where set), one refresh now,
     // Timer1 started (its first tick one interval after that refresh).
     TForm1(Probes& probes, WindowHooks hooks, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -96,6 +97,7 @@ class TForm1 : public QWidget {
     void buildAboutTab(QWidget* page);
     void buildComponents();
     void placeBottomRight();
+    void fillDriveList();
     void paintSwatches();
     std::optional<QColor> chooseColor();
     void writeDisplay(const DisplayModel& model, FigureParts parts);
@@ -127,6 +129,7 @@ class TForm1 : public QWidget {
     // the countdown afresh.
     bool timerParked_ = false;
     bool pageColorsAssigned_ = false;       // the figure labels know the page's colour
+    bool driveListFilled_ = false;          // ListView1 is filled once, at start
     std::vector<TrafficRow> trafficShown_;  // the texts of lvTraffic's cells, as written
 
     QTabWidget* PageControl1 = nullptr;

@@ -149,7 +149,13 @@ void TForm1::unparkTimer() {
 void TForm1::showEvent(QShowEvent* event) {
     if (!pageColorsAssigned_) {
         pageColorsAssigned_ = true;
-        assignPageColors();  // the tab widget is laid out by now
+        // The tab widget is laid out by now. Until the labels know the page's colour they
+        // draw themselves over it as transparent ones do, which looks the same: finding the
+        // colour (a rendering of the tab widget) may wait until the window is up.
+        if (hooks_.afterShown)
+            hooks_.afterShown([this] { assignPageColors(); });
+        else
+            assignPageColors();
     }
     if (figuresHidden_) {
         figuresHidden_ = false;

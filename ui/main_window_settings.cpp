@@ -52,6 +52,7 @@ void TForm1::CheckBox1Click() {
 }
 
 void TForm1::TabSheet4Show() {
+    fillDriveList();  // before its first paint, if the window is younger than one loop turn
     paintSwatches();
 }
 

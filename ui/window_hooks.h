@@ -14,6 +14,11 @@ struct WindowHooks {
     std::function<bool(const QString& title, const QString& text)> showBalloon;
     // The tray menu's "Close": remove the tray icon and end the event loop.
     std::function<void()> quit;
+    // Work the window's mapping does not need (filling the drive list of the settings tab,
+    // which asks every drive; finding the page colour the figure labels paint) is handed to
+    // this, to run once the window is up; left empty, it is done at once. Showing the
+    // settings tab before then fills the list at once all the same.
+    std::function<void(std::function<void()> work)> afterShown;
 };
 
 }  // namespace koravex

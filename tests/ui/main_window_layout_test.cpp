@@ -18,10 +18,14 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
+#include <algorithm>
+#include <functional>
+#include <vector>
 
 #include "ui/bevel.h"
 #include "ui/drive_combo_box.h"
 #include "ui/drive_list_view.h"
+#include "ui/figure_label.h"
 #include "ui/gauge.h"
 #include "ui/paint_box.h"
 #include "ui/refresh_timer.h"
@@ -46,6 +50,7 @@ class MainWindowLayoutTest : public QObject {
     void settingsTabOrder();
     void captionsFitWithTheNarrowFallback();
     void driveListFilledOnce();
+    void workHandedOnUntilTheWindowIsUp();
     void trafficTableColumns();
     void aboutTab();
     void components();
@@ -354,6 +359,39 @@ void MainWindowLayoutTest::driveListFilledOnce() {
     f.probes.drives["F:\\"] = FakeProbes::Drive{};
     f.window->Timer1Timer();
     QCOMPARE(model->rowCount(), 3);
+}
+
+void MainWindowLayoutTest::workHandedOnUntilTheWindowIsUp() {
+    // What the window's mapping does not need waits for the shell's next turn: the drive list
+    // (unless the settings tab is shown first) and the page colour of the figure labels.
+    for (const bool settingsFirst : {false, true}) {
+        WindowFixture f;
+        std::vector<std::function<void()>> later;
+        WindowHooks hooks = f.seams.hooks();
+        hooks.afterShown = [&later](std::function<void()> work) { later.push_back(work); };
+        f.window = std::make_unique<TForm1>(f.probes, hooks);
+        QStandardItemModel* model = f.child<DriveListView>("ListView1")->model();
+        QCOMPARE(model->rowCount(), 0);
+        QVERIFY(f.child<QLabel>("Label2")->text() != QStringLiteral("Label2"));
+        QVERIFY(f.child<RefreshTimer>("Timer1")->isActive());
+        QCOMPARE(later.size(), std::size_t{1});
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        QCOMPARE(later.size(), std::size_t{2});
+        const QList<FigureLabel*> figures = f.window->findChildren<FigureLabel*>();
+        QVERIFY(std::none_of(figures.begin(), figures.end(),
+                             [](const FigureLabel* l) { return l->paintsOpaque(); }));
+        if (settingsFirst) {
+            f.child<QTabWidget>("PageControl1")->setCurrentWidget(f.child<QWidget>("TabSheet4"));
+            QCOMPARE(model->rowCount(), 3);
+        }
+        for (const auto& work : later)
+            work();
+        QCOMPARE(model->rowCount(), 3);  // once, whichever came first
+        QVERIFY(!model->item(0, 0)->icon().isNull());
+        QVERIFY(std::any_of(figures.begin(), figures.end(),
+                            [](const FigureLabel* l) { return l->paintsOpaque(); }));
+    }
 }
 
 void MainWindowLayoutTest::trafficTableColumns() {
