@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 
 namespace koravex {
@@ -24,67 +26,94 @@ bool isFuse(std::string_view type) {
     return type == "fuse" || type.starts_with("fuse.");
 }
 
-std::string devNumber(unsigned major, unsigned minor) {
-    return std::to_string(major) + ":" + std::to_string(minor);
+void appendDevNumber(std::string& out, unsigned major, unsigned minor) {
+    out += std::to_string(major);
+    out += ':';
+    out += std::to_string(minor);
 }
 
 const OpticalDevice* findOptical(const std::vector<OpticalDevice>& optical, const MountEntry& e) {
     for (const auto& o : optical) {
         if ((e.major != 0 && o.major == e.major && o.minor == e.minor) ||
-            e.source == "/dev/" + o.name) {
+            (e.source.starts_with("/dev/") && e.source.substr(5) == o.name)) {
             return &o;
         }
     }
     return nullptr;
 }
 
-// The drive an entry belongs to, or nullopt-like empty key when it is no drive.
-DriveCandidate classify(const MountEntry& e, const std::vector<OpticalDevice>& optical,
-                        bool isRoot) {
+// What drive an entry belongs to: its kind, and its key written into `key` (left empty when
+// the entry is no drive). The key is built in a buffer reused for every entry: most entries
+// of a busy host are no drive or another mount of a drive already seen.
+DriveKind classify(const MountEntry& e, const std::vector<OpticalDevice>& optical, bool isRoot,
+                   std::string& key) {
+    key.clear();
+    const auto keyOf = [&](std::string_view prefix, std::string_view a, std::string_view b) {
+        key += prefix;
+        key += a;
+        key += ':';
+        key += b;
+    };
+    DriveKind kind = DriveKind::Other;
+    if (isNetworkFileSystem(e.fsType)) {
+        kind = DriveKind::Network;
+        keyOf("net:", e.fsType, e.source);
+    } else if (isFuse(e.fsType)) {
+        if (isRoot || underUserMountPlace(e.mountPoint)) {
+            kind = DriveKind::Fuse;
+            keyOf("fuse:", e.fsType, e.source);
+        }
+    } else if (e.fsType == "tmpfs" || e.fsType == "ramfs") {
+        if (isRoot || e.mountPoint == "/tmp" || underUserMountPlace(e.mountPoint)) {
+            kind = DriveKind::Ram;
+            key += "ram:";
+            key += e.mountPoint;
+        }
+    } else if (e.source.starts_with("/dev/") &&
+               !(e.fsType == "squashfs" && e.source.starts_with("/dev/loop"))) {
+        const OpticalDevice* o = findOptical(optical, e);
+        kind = o != nullptr ? DriveKind::Optical : DriveKind::Block;
+        if (o != nullptr) {
+            key += "dev:";
+            appendDevNumber(key, o->major, o->minor);
+        } else if (e.major != 0) {
+            key += "dev:";
+            appendDevNumber(key, e.major, e.minor);
+        } else {
+            // btrfs and its like report an anonymous device per subvolume: the source names it.
+            key += "src:";
+            key += e.source;
+        }
+    }
+    if (key.empty() && isRoot) {
+        kind = DriveKind::Other;
+        keyOf("root:", e.fsType, e.source);
+    }
+    return kind;
+}
+
+// A drive seen for the first time: only drives get their texts copied.
+DriveCandidate candidateOf(const MountEntry& e, DriveKind kind, bool isRoot,
+                           const std::string& key) {
     DriveCandidate c;
+    c.key = key;
+    c.kind = kind;
     c.isRoot = isRoot;
     c.mounted = true;
     c.mountId = e.mountId;
     c.major = e.major;
     c.minor = e.minor;
-    if (isNetworkFileSystem(e.fsType)) {
-        c.kind = DriveKind::Network;
-        c.key = "net:" + e.fsType + ":" + e.source;
-    } else if (isFuse(e.fsType)) {
-        if (isRoot || underUserMountPlace(e.mountPoint)) {
-            c.kind = DriveKind::Fuse;
-            c.key = "fuse:" + e.fsType + ":" + e.source;
-        }
-    } else if (e.fsType == "tmpfs" || e.fsType == "ramfs") {
-        if (isRoot || e.mountPoint == "/tmp" || underUserMountPlace(e.mountPoint)) {
-            c.kind = DriveKind::Ram;
-            c.key = "ram:" + e.mountPoint;
-        }
-    } else if (e.source.starts_with("/dev/") &&
-               !(e.fsType == "squashfs" && e.source.starts_with("/dev/loop"))) {
-        const OpticalDevice* o = findOptical(optical, e);
-        c.kind = o != nullptr ? DriveKind::Optical : DriveKind::Block;
-        if (o != nullptr) {
-            c.key = "dev:" + devNumber(o->major, o->minor);
-        } else if (e.major != 0) {
-            c.key = "dev:" + devNumber(e.major, e.minor);
-        } else {
-            // btrfs and its like report an anonymous device per subvolume: the source names it.
-            c.key = "src:" + e.source;
-        }
-    }
-    if (c.key.empty() && isRoot) {
-        c.kind = DriveKind::Other;
-        c.key = "root:" + e.fsType + ":" + e.source;
-    }
-    // Most mounts of a busy host are no drive: only drives get their texts copied.
-    if (!c.key.empty()) {
-        c.fsType = e.fsType;
-        c.source = e.source;
-        c.mountPoints.push_back(e.mountPoint);
-    }
+    c.fsType = std::string(e.fsType);
+    c.source = std::string(e.source);
+    c.mountPoints.emplace_back(e.mountPoint);
     return c;
 }
+
+// Hash lookups by a key's text, without making a string of it.
+struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
 
 }  // namespace
 
@@ -118,50 +147,54 @@ std::vector<DriveCandidate> selectDrives(const std::vector<MountEntry>& table,
     }
     // Lookups by key and, for RAM disks, by device number: one pass over the table, however
     // many thousand mounts a container host has.
-    std::unordered_map<std::string, std::size_t> byKey;
+    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> byKey;
     std::unordered_map<std::uint64_t, std::size_t> ramByDevice;
-    const auto device = [](const DriveCandidate& c) {
-        return (static_cast<std::uint64_t>(c.major) << 32) | c.minor;
+    byKey.reserve(table.size() + optical.size());
+    const auto device = [](unsigned major, unsigned minor) {
+        return (static_cast<std::uint64_t>(major) << 32) | minor;
     };
-    const auto add = [&](DriveCandidate c) {
-        byKey.emplace(c.key, drives.size());
-        if (c.kind == DriveKind::Ram) {
-            ramByDevice.emplace(device(c), drives.size());
+    std::string key;
+    key.reserve(256);
+    const auto add = [&](const MountEntry& e, DriveKind kind, bool isRoot) {
+        byKey.emplace(key, drives.size());
+        if (kind == DriveKind::Ram) {
+            ramByDevice.emplace(device(e.major, e.minor), drives.size());
         }
-        drives.push_back(std::move(c));
+        drives.push_back(candidateOf(e, kind, isRoot, key));
     };
     if (root != nullptr) {
-        add(classify(*root, optical, true));
+        add(*root, classify(*root, optical, true, key), true);
     }
     for (const auto& e : table) {
         if (&e == root || e.mountPoint == "/") {
             continue;
         }
-        DriveCandidate c = classify(e, optical, false);
-        if (c.key.empty()) {
+        const DriveKind kind = classify(e, optical, false, key);
+        if (key.empty()) {
             continue;
         }
         // The first drive with the same key; a RAM disk mounted twice is one drive too.
         std::size_t same = drives.size();
-        if (auto it = byKey.find(c.key); it != byKey.end()) {
+        if (auto it = byKey.find(std::string_view(key)); it != byKey.end()) {
             same = it->second;
         }
-        if (c.kind == DriveKind::Ram) {
-            if (auto it = ramByDevice.find(device(c)); it != ramByDevice.end()) {
+        if (kind == DriveKind::Ram) {
+            if (auto it = ramByDevice.find(device(e.major, e.minor)); it != ramByDevice.end()) {
                 same = std::min(same, it->second);
             }
         }
         if (same != drives.size()) {
-            drives[same].mountPoints.push_back(e.mountPoint);
+            drives[same].mountPoints.emplace_back(e.mountPoint);
         } else {
-            add(std::move(c));
+            add(e, kind, false);
         }
     }
     for (const auto& o : optical) {
-        std::string key = "dev:" + devNumber(o.major, o.minor);
-        if (!byKey.contains(key)) {
+        key = "dev:";
+        appendDevNumber(key, o.major, o.minor);
+        if (!byKey.contains(std::string_view(key))) {
             DriveCandidate c;
-            c.key = std::move(key);
+            c.key = key;
             c.kind = DriveKind::Optical;
             c.major = o.major;
             c.minor = o.minor;

@@ -119,12 +119,11 @@ void LinuxProbes::refreshMounts() {
         mountsFd_ = -1;
         return;
     }
-    auto table = parseMountinfo(std::string_view(mountsText_.data(), *length));
-    if (!table) {
+    if (!parseMountinfoInPlace(mountsText_.data(), *length, mountEntries_)) {
         mountsRead_ = false;  // try again next time rather than wait for another change
         return;
     }
-    rebuildDrives(*table);
+    rebuildDrives(mountEntries_);
     mountsRead_ = true;
     lookDue_ = false;
     lastMountPoll_ = std::chrono::steady_clock::now();
@@ -161,18 +160,18 @@ void LinuxProbes::rebuildDrives(const std::vector<MountEntry>& table) {
     drives_.clear();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         if (letters[i] != '\0') {
-            Drive d;
-            d.letter = letters[i];
-            d.type = typeOf(candidates[i]);
-            d.where = std::move(candidates[i]);
+            auto d = std::make_shared<Drive>();
+            d->letter = letters[i];
+            d->type = typeOf(candidates[i]);
+            d->where = std::move(candidates[i]);
             drives_.push_back(std::move(d));
         }
     }
     std::sort(drives_.begin(), drives_.end(),
-              [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+              [](const auto& a, const auto& b) { return a->letter < b->letter; });
     byLetter_.fill(0);
     for (std::size_t i = 0; i < drives_.size(); ++i)
-        byLetter_[static_cast<std::size_t>(drives_[i].letter - 'A')] = static_cast<int>(i) + 1;
+        byLetter_[static_cast<std::size_t>(drives_[i]->letter - 'A')] = static_cast<int>(i) + 1;
 }
 
 void LinuxProbes::beginDriveRound(const std::vector<std::string>& roots) {
@@ -181,15 +180,15 @@ void LinuxProbes::beginDriveRound(const std::vector<std::string>& roots) {
     lookDue_ = true;
 }
 
-std::optional<LinuxProbes::Drive> LinuxProbes::findDrive(std::string_view root) {
+std::shared_ptr<const LinuxProbes::Drive> LinuxProbes::findDrive(std::string_view root) {
     char letter = rootLetter(root);
     if (letter == '\0') {
-        return std::nullopt;
+        return nullptr;
     }
     refreshMounts();
     const int at = byLetter_[static_cast<std::size_t>(letter - 'A')];
     if (at == 0) {
-        return std::nullopt;
+        return nullptr;
     }
     return drives_[static_cast<std::size_t>(at - 1)];
 }
@@ -199,7 +198,21 @@ std::optional<DriveCandidate> LinuxProbes::locate(std::string_view root) {
     if (!d) {
         return std::nullopt;
     }
-    return std::move(d->where);
+    // A question needs the drive's first mount point alone, not every bind mount of it.
+    const DriveCandidate& w = d->where;
+    DriveCandidate c;
+    c.key = w.key;
+    c.kind = w.kind;
+    c.isRoot = w.isRoot;
+    c.mounted = w.mounted;
+    c.mountId = w.mountId;
+    c.major = w.major;
+    c.minor = w.minor;
+    c.fsType = w.fsType;
+    c.source = w.source;
+    if (!w.mountPoints.empty())
+        c.mountPoints.push_back(w.mountPoints.front());
+    return c;
 }
 
 std::optional<DriveSpace> LinuxProbes::driveSpace(std::string_view root) {
@@ -217,7 +230,7 @@ std::vector<std::string> LinuxProbes::driveRoots() {
     std::vector<std::string> roots;
     roots.reserve(drives_.size());
     for (const auto& d : drives_) {
-        roots.push_back(std::string{d.letter, ':', '\\'});
+        roots.push_back(std::string{d->letter, ':', '\\'});
     }
     return roots;
 }
@@ -248,9 +261,9 @@ char LinuxProbes::currentDirectoryDrive() {
     char letter = '\0';
     std::size_t best = 0;
     for (const auto& d : drives_) {
-        for (const auto& point : d.where.mountPoints) {
+        for (const auto& point : d->where.mountPoints) {
             if (pathWithin(*cwd, point) && (letter == '\0' || point.size() > best)) {
-                letter = d.letter;
+                letter = d->letter;
                 best = point.size();
             }
         }

@@ -47,8 +47,9 @@ class LinuxProbes : public Probes {
     std::optional<std::vector<InterfaceRow>> interfaceTable() override;
     char currentDirectoryDrive() override;
 
-    // What the helper needs to answer a question about the drive: nullopt when the root
-    // names no drive. Reads only the mount table (and sysfs when it changed).
+    // What the helper needs to answer a question about the drive (its first mount point
+    // only): nullopt when the root names no drive. Reads only the mount table (and sysfs
+    // when it changed).
     std::optional<DriveCandidate> locate(std::string_view root);
     const LinuxRoots& roots() const { return roots_; }
     SysCalls& calls() { return calls_; }
@@ -64,8 +65,8 @@ class LinuxProbes : public Probes {
     void rebuildDrives(const std::vector<MountEntry>& table);
     std::vector<OpticalDevice> opticalDevices();
     DriveType typeOf(const DriveCandidate& c);
-    // A copy: the table may be rebuilt by the next query.
-    std::optional<Drive> findDrive(std::string_view root);
+    // Shared, not a view into drives_: the table may be rebuilt by the next query.
+    std::shared_ptr<const Drive> findDrive(std::string_view root);
     std::optional<std::string> readKept(int& fd, const std::string& path, char* buf,
                                         std::size_t size);
 
@@ -73,12 +74,15 @@ class LinuxProbes : public Probes {
     SysCalls& calls_;
     DriveQueryAnswerer answerer_;
     DriveLetters letters_;
-    std::vector<Drive> drives_;       // present drives, by letter
-    std::array<int, 26> byLetter_{};  // index into drives_ + 1, 0 for none
+    std::vector<std::shared_ptr<const Drive>> drives_;  // present drives, by letter
+    std::array<int, 26> byLetter_{};                    // index into drives_ + 1, 0 for none
     int mountsFd_ = -1;
     // The mount table's text, kept between reads: a table of thousands of mounts is read
     // into memory already there, not into a fresh, zero-filled string each time.
     std::string mountsText_;
+    // The entries of the last read, pointing into mountsText_ (parsed where it lies); kept
+    // for their room, so that a re-read allocates nothing per mount.
+    std::vector<MountEntry> mountEntries_;
     bool mountsPollable_ = false;
     bool mountsRead_ = false;
     std::chrono::steady_clock::time_point lastMountPoll_{};

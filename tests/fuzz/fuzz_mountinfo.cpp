@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)koravex::decodeMountEscapes(text);
     auto table = koravex::parseMountinfo(text);
     if (table) {
-        auto drives = koravex::selectDrives(*table, {{"sr0", 11, 0}});
+        auto drives = koravex::selectDrives(table->entries(), {{"sr0", 11, 0}});
         for (const auto& d : drives) {
             if (d.key.empty() || (d.mounted && d.mountPoints.empty())) {
                 __builtin_trap();

@@ -7,9 +7,10 @@
 namespace koravex {
 namespace {
 
-MountEntry mount(unsigned id, unsigned major, unsigned minor, std::string point, std::string type,
-                 std::string source) {
-    return MountEntry{id, major, minor, std::move(point), std::move(type), std::move(source)};
+// The texts are literals: an entry's views outlive the call.
+MountEntry mount(unsigned id, unsigned major, unsigned minor, const char* point, const char* type,
+                 const char* source) {
+    return MountEntry{id, major, minor, point, type, source};
 }
 
 struct KindCase {
