@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The drive table with 5,000 real mounts, in a mount namespace of its own (root only):
 # koravex-snapshot's time, and the window's refresh over the live table (mounts_bench)
-# while the table stands still and while a mount comes and goes ten times a second.
+# while the table stands still and while a mount comes and goes ten times a second; and what
+# the kernel alone takes to hand out the table, as text and through statmount (mount_reads).
 # Usage: bench/many_mounts.sh [BUILD_DIR] [COUNT]   (defaults build/release, 5000)
 set -euo pipefail
 build=${1:-build/release}
 count=${2:-5000}
 snapshot=$build/tools/snapshot/koravex-snapshot
 bench=$build/bench/mounts_bench
+reads=$build/bench/mount_reads
 [ "$(id -u)" -eq 0 ] || { echo "needs root (mounts)" >&2; exit 1; }
-[ -x "$snapshot" ] && [ -x "$bench" ] || { echo "build $build first" >&2; exit 1; }
+[ -x "$snapshot" ] && [ -x "$bench" ] && [ -x "$reads" ] || { echo "build $build first" >&2; exit 1; }
 if [ -z "${KORAVEX_MANY_MOUNTS_NS:-}" ]; then
     export KORAVEX_MANY_MOUNTS_NS=1
     exec unshare --mount --propagation private -- "$0" "$@"
@@ -47,6 +49,7 @@ live() {
 echo "== $(grep -c '' /proc/self/mountinfo) mounts (this namespace as it is)"
 snapshot_ms 20
 live
+"$reads" 20
 
 for kind in tmpfs bind; do
     echo "== $count $kind mounts more"
@@ -63,6 +66,7 @@ for kind in tmpfs bind; do
     echo "mount table: $(grep -c '' /proc/self/mountinfo) lines"
     snapshot_ms 20
     live
+    "$reads" 20
     echo "-- churning: a tmpfs mounted and unmounted ten times a second"
     mkdir -p "$dir/churn"
     (while :; do

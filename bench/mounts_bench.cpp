@@ -43,7 +43,7 @@ void driveTable(benchmark::State& state, bool bind) {
     const std::string text = table(static_cast<int>(state.range(0)), bind);
     for (auto _ : state) {
         const auto entries = koravex::parseMountinfo(text);
-        benchmark::DoNotOptimize(koravex::selectDrives(*entries, {}));
+        benchmark::DoNotOptimize(koravex::selectDrives(entries->entries(), {}));
     }
     state.SetComplexityN(state.range(0));
 }
@@ -69,14 +69,19 @@ BENCHMARK(BM_DriveTableBind)
 // The window's refresh over this machine's mount table, through the program's probes (the
 // drive helper answering): C shown, every drive ticked. CPU time is the calling thread's,
 // the window's share; the helper's work is in its own process.
-void BM_RefreshLiveTable(benchmark::State& state) {
-    auto probes = koravex::makeLinuxProbes();
+koravex::RefreshInputs everyDriveTicked(koravex::Probes& probes) {
     koravex::RefreshInputs in;
     in.driveLetter = 'C';
     in.alertOn = true;
     in.threshold = "1";
-    for (std::string& root : probes->driveRoots())
+    for (std::string& root : probes.driveRoots())
         in.drives.push_back({std::move(root), true});
+    return in;
+}
+
+void BM_RefreshLiveTable(benchmark::State& state) {
+    auto probes = koravex::makeLinuxProbes();
+    const koravex::RefreshInputs in = everyDriveTicked(*probes);
     for (auto _ : state)
         benchmark::DoNotOptimize(koravex::runRefresh(*probes, in));
     state.counters["drives"] = static_cast<double>(in.drives.size());
@@ -113,12 +118,7 @@ double helperCpuSeconds() {
 
 void BM_RefreshEvery100ms(benchmark::State& state) {
     auto probes = koravex::makeLinuxProbes();
-    koravex::RefreshInputs in;
-    in.driveLetter = 'C';
-    in.alertOn = true;
-    in.threshold = "1";
-    for (std::string& root : probes->driveRoots())
-        in.drives.push_back({std::move(root), true});
+    const koravex::RefreshInputs in = everyDriveTicked(*probes);
     const double helperBefore = helperCpuSeconds();
     for (auto _ : state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
