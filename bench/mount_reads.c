@@ -13,41 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-// The system's headers may predate these calls: numbers, flags and layouts as the kernel
-// documents them (statmount(2), listmount(2); the generic syscall table).
-#define NR_STATMOUNT 457
-#define NR_LISTMOUNT 458
-#define LIST_FROM_ROOT (~0ull)
-#define SM_SB_BASIC 0x1u      // sb_dev_major, sb_dev_minor
-#define SM_MNT_BASIC 0x2u     // mnt_id_old (the id mountinfo shows), parent
-#define SM_MNT_POINT 0x10u    // where it is mounted
-#define SM_FS_TYPE 0x20u      // "tmpfs", "fuse"
-#define SM_FS_SUBTYPE 0x100u  // "sshfs" of "fuse.sshfs"
-#define SM_SB_SOURCE 0x200u   // "/dev/sda1", "server:/export"
-
-struct mnt_request {
-    uint32_t size, spare;
-    uint64_t mnt_id, param;
-};
-struct mount_status {
-    uint32_t size, mnt_opts;
-    uint64_t mask;
-    uint32_t sb_dev_major, sb_dev_minor;
-    uint64_t sb_magic;
-    uint32_t sb_flags, fs_type;
-    uint64_t mnt_id, mnt_parent_id;
-    uint32_t mnt_id_old, mnt_parent_id_old;
-    uint64_t mnt_attr, mnt_propagation, mnt_peer_group, mnt_master, propagate_from;
-    uint32_t mnt_root, mnt_point;
-    uint64_t mnt_ns_id;
-    uint32_t fs_subtype, sb_source;
-    uint32_t opt_num, opt_array, opt_sec_num, opt_sec_array;
-    uint64_t supported_mask;
-    uint32_t mnt_uidmap_num, mnt_uidmap, mnt_gidmap_num, mnt_gidmap;
-    uint64_t spare2[43];
-    char str[];
-};
-_Static_assert(sizeof(struct mount_status) == 512, "statmount's fixed part is 512 bytes");
+#include "tests/support/statmount_abi.h"
 
 static char* text;
 static const size_t textSize = 16u << 20;
@@ -76,8 +42,8 @@ static long listAll(void) {
     const size_t chunk = 65536;  // the kernel refuses a request for a million ids at once
     long total = 0;
     for (;;) {
-        struct mnt_request r = {24, 0, LIST_FROM_ROOT, total ? ids[total - 1] : 0};
-        long n = syscall(NR_LISTMOUNT, &r, ids + total, chunk, 0);
+        struct koravex_mnt_request r = {24, 0, KORAVEX_LIST_FROM_ROOT, total ? ids[total - 1] : 0};
+        long n = syscall(KORAVEX_NR_LISTMOUNT, &r, ids + total, chunk, 0);
         if (n < 0)
             return -1;
         total += n;
@@ -88,14 +54,14 @@ static long listAll(void) {
 static long statAll(long count, uint64_t mask, long* bytes) {
     long answered = 0;
     for (long i = 0; i < count; ++i) {
-        struct mnt_request r = {24, 0, ids[i], mask};
-        if (syscall(NR_STATMOUNT, &r, status, statusSize, 0) < 0) {
+        struct koravex_mnt_request r = {24, 0, ids[i], mask};
+        if (syscall(KORAVEX_NR_STATMOUNT, &r, status, statusSize, 0) < 0) {
             if (errno == ENOENT)
                 continue;  // unmounted meanwhile
             perror("statmount");
             exit(1);
         }
-        *bytes += ((struct mount_status*)status)->size;
+        *bytes += ((struct koravex_mount_status*)status)->size;
         ++answered;
     }
     return answered;
@@ -125,7 +91,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     printf("%ld ids\n", count);
-    const uint32_t basic = SM_SB_BASIC | SM_MNT_BASIC;
+    const uint32_t basic = KORAVEX_SM_SB_BASIC | KORAVEX_SM_MNT_BASIC;
     const struct {
         const char* name;
         uint32_t mask;
@@ -134,9 +100,11 @@ int main(int argc, char** argv) {
         {"mountinfo text, whole", 0, 0},
         {"listmount alone", 0, 1},
         {"listmount + statmount(device, ids)", basic, 2},
-        {"listmount + statmount(device, ids, point)", basic | SM_MNT_POINT, 2},
+        {"listmount + statmount(device, ids, point)", basic | KORAVEX_SM_MNT_POINT, 2},
         {"listmount + statmount(device, ids, point, type, source)",
-         basic | SM_MNT_POINT | SM_FS_TYPE | SM_FS_SUBTYPE | SM_SB_SOURCE, 2},
+         basic | KORAVEX_SM_MNT_POINT | KORAVEX_SM_FS_TYPE | KORAVEX_SM_FS_SUBTYPE |
+             KORAVEX_SM_SB_SOURCE,
+         2},
     };
     for (size_t c = 0; c < sizeof cases / sizeof cases[0]; ++c) {
         long bytes = 0;

@@ -2,6 +2,8 @@
 // (loop devices, mount). Slow and stuck FUSE drives are in fuse_drives_test.cpp.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,11 +11,17 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include "core/linux/linux_probes.h"
+#include "core/linux/mountinfo_parse.h"
+#include "core/linux/sys_calls.h"
+#include "tests/support/statmount_abi.h"
 
 namespace koravex {
 namespace {
@@ -113,6 +121,118 @@ class RootDrivesTest : public ::testing::Test {
     std::vector<std::string> mounts_;
     std::vector<std::string> loops_;
 };
+
+// The kernel's own record of a mount, asked of statmount(2) one mount at a time: what the
+// mount table's text says, without its escapes.
+struct KernelMount {
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string point;
+    std::string type;
+    std::string source;
+};
+
+// Every mount of this namespace by the id mountinfo shows; nullopt where the kernel has no
+// listmount and statmount that tells it knows the source field (before Linux 6.15).
+std::optional<std::map<unsigned, KernelMount>> kernelMounts() {
+    std::vector<std::uint64_t> ids(1 << 16);
+    koravex_mnt_request list{24, 0, KORAVEX_LIST_FROM_ROOT, 0};
+    const long n = ::syscall(KORAVEX_NR_LISTMOUNT, &list, ids.data(), ids.size(), 0);
+    if (n < 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t want = KORAVEX_SM_SB_BASIC | KORAVEX_SM_MNT_BASIC | KORAVEX_SM_MNT_POINT |
+                               KORAVEX_SM_FS_TYPE | KORAVEX_SM_FS_SUBTYPE | KORAVEX_SM_SB_SOURCE |
+                               KORAVEX_SM_SUPPORTED;
+    std::vector<std::uint64_t> buf(8192);
+    auto* sm = reinterpret_cast<koravex_mount_status*>(buf.data());
+    const char* str = reinterpret_cast<const char*>(sm + 1);
+    std::map<unsigned, KernelMount> out;
+    for (long i = 0; i < n; ++i) {
+        koravex_mnt_request ask{24, 0, ids[static_cast<std::size_t>(i)], want};
+        if (::syscall(KORAVEX_NR_STATMOUNT, &ask, sm, buf.size() * 8, 0) != 0) {
+            return std::nullopt;
+        }
+        if ((sm->supported_mask & KORAVEX_SM_SB_SOURCE) == 0) {
+            return std::nullopt;  // a kernel that cannot say the source
+        }
+        if ((sm->mask & KORAVEX_SM_MNT_POINT) == 0) {
+            continue;  // not below this process's root: mountinfo leaves it out too
+        }
+        KernelMount m;
+        m.major = sm->sb_dev_major;
+        m.minor = sm->sb_dev_minor;
+        m.point = str + sm->mnt_point;
+        m.type = str + sm->fs_type;
+        if (sm->mask & KORAVEX_SM_FS_SUBTYPE) {
+            m.type += std::string(".") + (str + sm->fs_subtype);
+        }
+        m.source = (sm->mask & KORAVEX_SM_SB_SOURCE) ? str + sm->sb_source : "none";
+        out[sm->mnt_id_old] = std::move(m);
+    }
+    return out;
+}
+
+// Mounts with blanks, tabs, new lines and backslashes in their paths and sources: the table
+// parsed where it was read gives every mount as the kernel itself records it.
+TEST_F(RootDrivesTest, ParsedMountTableIsTheKernelsOwnRecord) {
+    struct Case {
+        const char* point;   // below the scratch directory
+        const char* source;  // nullptr: a bind mount of the scratch directory
+        const char* type;
+    } cases[] = {
+        {"/plain", "koravex-ram", "tmpfs"},     {"/with blank", "ram with blank", "tmpfs"},
+        {"/tab\there", "back\\slash", "tmpfs"}, {"/new\nline", "koravex-ramfs", "ramfs"},
+        {"/bound", nullptr, nullptr},           {"/plain/bound inside", nullptr, nullptr},
+    };
+    std::vector<std::string> points;
+    for (const auto& c : cases) {
+        const std::string point = dir_ + c.point;
+        fs::create_directories(point);
+        mounts_.push_back(point);
+        const int r = c.source != nullptr
+                          ? ::mount(c.source, point.c_str(), c.type, 0, "size=1m")
+                          : ::mount(dir_.c_str(), point.c_str(), nullptr, MS_BIND, nullptr);
+        ASSERT_EQ(r, 0) << point << ": " << std::strerror(errno);
+        points.push_back(point);
+    }
+    const auto text = defaultSysCalls().readFile("/proc/self/mountinfo", 16 << 20);
+    ASSERT_TRUE(text);
+    const auto table = parseMountinfo(*text);
+    ASSERT_TRUE(table);
+    // Ours are there, their paths decoded.
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const MountEntry* found = nullptr;
+        for (const auto& e : table->entries()) {
+            if (e.mountPoint == points[i]) {
+                found = &e;
+            }
+        }
+        ASSERT_NE(found, nullptr) << points[i];
+        if (cases[i].source != nullptr) {
+            EXPECT_EQ(found->source, cases[i].source);
+            EXPECT_EQ(found->fsType, cases[i].type);
+        }
+    }
+    const auto kernel = kernelMounts();
+    if (!kernel) {
+        GTEST_SKIP() << "no listmount/statmount with sources in this kernel (Linux 6.15 has them)";
+    }
+    // Every entry, ours and the system's, as the kernel records it.
+    std::size_t matched = 0;
+    for (const auto& e : table->entries()) {
+        auto it = kernel->find(e.mountId);
+        ASSERT_NE(it, kernel->end()) << e.mountPoint;
+        const KernelMount& k = it->second;
+        EXPECT_EQ(e.mountPoint, k.point);
+        EXPECT_EQ(e.fsType, k.type) << e.mountPoint;
+        EXPECT_EQ(e.source, k.source) << e.mountPoint;
+        EXPECT_EQ(e.major, k.major) << e.mountPoint;
+        EXPECT_EQ(e.minor, k.minor) << e.mountPoint;
+        ++matched;
+    }
+    EXPECT_EQ(matched, kernel->size());
+}
 
 struct ImageCase {
     const char* fsType;
