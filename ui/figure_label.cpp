@@ -136,18 +136,15 @@ std::pair<qreal, qreal> FigureLabel::inkOf(const QRawFont& font, quint32 glyph) 
 QRegion FigureLabel::changedDigits(const QString& before, const QString& after) const {
     struct Place {
         qreal x;
-        QRawFont font;
-        QList<quint32> digits;
+        qsizetype run;
     };
     QList<Place> places;  // each digit's glyph, in order
-    for (const QGlyphRun& run : glyphRuns_) {
-        const QList<quint32> digitGlyphs =
-            run.rawFont().glyphIndexesForString(QStringLiteral("0123456789"));
-        const QList<quint32> glyphs = run.glyphIndexes();
-        const QList<QPointF> positions = run.positions();
+    for (qsizetype r = 0; r < glyphRuns_.size() && r < runDigits_.size(); ++r) {
+        const QList<quint32> glyphs = glyphRuns_[r].glyphIndexes();
+        const QList<QPointF> positions = glyphRuns_[r].positions();
         for (qsizetype g = 0; g < glyphs.size() && g < positions.size(); ++g)
-            if (digitGlyphs.contains(glyphs[g]))
-                places.append(Place{positions[g].x(), run.rawFont(), digitGlyphs});
+            if (runDigits_[r].contains(glyphs[g]))
+                places.append(Place{positions[g].x(), r});
     }
     QRegion region;
     qsizetype digit = 0;
@@ -155,12 +152,14 @@ QRegion FigureLabel::changedDigits(const QString& before, const QString& after) 
         if (!isDigit(before[i]))
             continue;
         if (before[i] != after[i]) {
-            if (digit >= places.size() || places[digit].digits.size() != 10)
+            if (digit >= places.size() || runDigits_[places[digit].run].size() != 10)
                 return QRegion(rect());  // glyphs and digits do not match: all of it
             // Every pixel of the old digit's glyph and of the new one's.
             const Place& at = places[digit];
-            const auto was = inkOf(at.font, at.digits[before[i].unicode() - '0']);
-            const auto now = inkOf(at.font, at.digits[after[i].unicode() - '0']);
+            const QList<quint32>& digits = runDigits_[at.run];
+            const QRawFont font = glyphRuns_[at.run].rawFont();
+            const auto was = inkOf(font, digits[before[i].unicode() - '0']);
+            const auto now = inkOf(font, digits[after[i].unicode() - '0']);
             const int left = static_cast<int>(std::floor(at.x + std::min(was.first, now.first)));
             const int right = static_cast<int>(std::ceil(at.x + std::max(was.second, now.second)));
             if (right > left)
@@ -173,7 +172,9 @@ QRegion FigureLabel::changedDigits(const QString& before, const QString& after) 
 
 void FigureLabel::reachGlyphs() {
     glyphReach_.clear();
+    runDigits_.clear();
     for (const QGlyphRun& run : std::as_const(glyphRuns_)) {
+        runDigits_.append(run.rawFont().glyphIndexesForString(QStringLiteral("0123456789")));
         const QList<quint32> glyphs = run.glyphIndexes();
         const QList<QPointF> places = run.positions();
         QList<std::pair<qreal, qreal>> spans;
@@ -231,26 +232,38 @@ bool FigureLabel::swapDigits(const QString& text) {
     for (const QChar c : text)
         if (isDigit(c))
             digits += c;
+    if (runDigits_.size() != glyphRuns_.size() || glyphReach_.size() != glyphRuns_.size())
+        return false;
     qsizetype next = 0;
     QList<QGlyphRun> runs = glyphRuns_;
-    for (QGlyphRun& run : runs) {
-        const QList<quint32> digitGlyphs =
-            run.rawFont().glyphIndexesForString(QStringLiteral("0123456789"));
+    QList<QList<std::pair<qreal, qreal>>> reach = glyphReach_;
+    for (qsizetype r = 0; r < runs.size(); ++r) {
+        const QList<quint32>& digitGlyphs = runDigits_[r];
         if (digitGlyphs.size() != 10)
             return false;
-        QList<quint32> glyphs = run.glyphIndexes();
-        for (quint32& glyph : glyphs) {
-            if (!digitGlyphs.contains(glyph))
+        QList<quint32> glyphs = runs[r].glyphIndexes();
+        const QList<QPointF> places = runs[r].positions();
+        if (places.size() != glyphs.size() || reach[r].size() != glyphs.size())
+            return false;
+        const QRawFont font = runs[r].rawFont();
+        for (qsizetype g = 0; g < glyphs.size(); ++g) {
+            if (!digitGlyphs.contains(glyphs[g]))
                 continue;
             if (next >= digits.size())
                 return false;
-            glyph = digitGlyphs[digits[next++].unicode() - '0'];
+            const quint32 glyph = digitGlyphs[digits[next++].unicode() - '0'];
+            if (glyph != glyphs[g]) {
+                glyphs[g] = glyph;
+                const auto ink = inkOf(font, glyph);
+                reach[r][g] = {places[g].x() + ink.first, places[g].x() + ink.second};
+            }
         }
-        run.setGlyphIndexes(glyphs);
+        runs[r].setGlyphIndexes(glyphs);
     }
     if (next != digits.size())
         return false;  // a digit drawn by some other glyph: lay the text out afresh
     glyphRuns_ = runs;
+    glyphReach_ = reach;
     return true;
 }
 
@@ -268,7 +281,6 @@ bool FigureLabel::prepareGlyphs() {
             return false;  // right-to-left and complex scripts: QLabel's own way
     if (!glyphRuns_.isEmpty() && tabular_.value_or(false) &&
         sameWidthText(glyphText_, current, true) && swapDigits(current)) {
-        reachGlyphs();
         glyphText_ = current;
         return true;
     }

@@ -58,6 +58,7 @@ class FigureLabel : public QLabel {
     QList<QGlyphRun> glyphRuns_;   // in label coordinates, laid out as QLabel lays out
     // For each glyph of glyphRuns_, the columns its pixels can fall in (left, right).
     QList<QList<std::pair<qreal, qreal>>> glyphReach_;
+    QList<QList<quint32>> runDigits_;                      // for each run, the glyphs of 0 to 9
     mutable QHash<quint32, std::pair<qreal, qreal>> ink_;  // by glyph, in the label's font
 };
 

@@ -253,12 +253,15 @@ void MainWindowRefreshTest::opaqueFiguresLookAsTransparentOnes() {
     const auto opaque = std::count_if(figures.begin(), figures.end(),
                                       [](const FigureLabel* l) { return l->paintsOpaque(); });
     QVERIFY2(opaque >= opaqueAtLeast, QByteArray::number(static_cast<int>(opaque)));
-    // Figures move by a few digits: only their labels are repainted.
-    f.probes.memory.availPhys -= 3 * 4096 * 1024;
-    f.probes.memory.availPageFile -= 7 * 4096 * 1024;
-    f.probes.drives["C:\\"].space->totalFree -= 5 * 1024 * 1024;
-    w.Timer1Timer();
-    QCoreApplication::processEvents();
+    // Figures move by a few digits, twice, in other places each time: only their labels are
+    // repainted, the second time over glyphs the first one changed.
+    for (const std::uint64_t step : {std::uint64_t{1024} * 1024, std::uint64_t{1024} * 9}) {
+        f.probes.memory.availPhys -= 3 * 4 * step;
+        f.probes.memory.availPageFile -= 7 * 4 * step;
+        f.probes.drives["C:\\"].space->totalFree -= static_cast<std::int64_t>(5 * step);
+        w.Timer1Timer();
+        QCoreApplication::processEvents();
+    }
     const QImage screen =
         w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
     for (FigureLabel* label : figures)
