@@ -113,6 +113,10 @@ class GaugeCanvas {
     QImage picture_;                     // the picture last handed out
     std::optional<std::int32_t> shown_;  // its percentage, while it is base_ with that one's runs
     std::array<Kept, 101> kept_;
+    int keptCount_ = 0;
+    // Percentages kept at once: those around the one shown, the rest drawn again if they
+    // come back (the runs of all 101 of a pie take about 170 KiB).
+    static constexpr int kKeptAtMost = 16;
 };
 
 class Gauge : public QWidget {

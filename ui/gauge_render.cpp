@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QtMath>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <numbers>
@@ -295,6 +296,7 @@ void GaugeCanvas::reset(const Setting& setting, const GaugeLook& look, const QFo
     look_.minValue = 0;
     look_.maxValue = 100;
     kept_ = {};
+    keptCount_ = 0;
     GaugeLook bare = look_;
     bare.progress = 0;
     bare.showText = false;
@@ -309,6 +311,22 @@ const GaugeCanvas::Kept& GaugeCanvas::kept(std::int32_t percent) {
     if (k.made) {
         return k;
     }
+    if (keptCount_ >= kKeptAtMost) {
+        // The percentage farthest from this one gives up its runs (never the one shown,
+        // whose runs the next picture undoes).
+        int farthest = -1;
+        for (int p = 0; p <= 100; ++p) {
+            if (kept_[static_cast<std::size_t>(p)].made && p != shown_.value_or(-1) &&
+                (farthest < 0 || std::abs(p - percent) > std::abs(farthest - percent))) {
+                farthest = p;
+            }
+        }
+        if (farthest >= 0) {
+            kept_[static_cast<std::size_t>(farthest)] = Kept{};
+            --keptCount_;
+        }
+    }
+    ++keptCount_;
     GaugeLook at = look_;
     at.progress = percent;
     const QImage full = renderGauge(at, setting_->width, setting_->height,

@@ -283,10 +283,16 @@ void GaugeHiDpiTest::screenFollowsEveryWrite() {
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     // Progress in tenths of a percent; "f", "g", "s", "t" and "w" change the fore colour, the
     // back colour, the size, the text and the surroundings, after which percentages seen
-    // before come back.
+    // before come back. A sweep over more percentages than a gauge keeps comes last, then
+    // percentages whose pictures it made the gauge give up.
+    QString sweep;
+    for (int v = 0; v <= 1000; v += 50)
+        sweep += QString::number(v) + (v < 1000 ? QStringLiteral(" ") : QString());
     const QStringList writes = QStringLiteral(
                                    "420 1000 427 421 70 0 5 999 500 420 f 421 500 g 0 420 s 427 "
-                                   "421 t 420 1000 t 999 w 420 7 421")
+                                   "421 t 420 1000 t 999 w 420 7 421 "
+                                   "%1 7 427 421 70 999")
+                                   .arg(sweep)
                                    .split(u' ');
     for (const QString& write : writes) {
         if (write == u'f') {
