@@ -15,6 +15,8 @@ start_koravex
 cleanup_pids+=("$KORAVEX_PID")
 switch_tab 3
 set_interval 100
+# The memory tab shown: each refresh reads /proc/meminfo, which tells that it ran.
+switch_tab 0
 
 # The icon docked in the running trayer: a window of the program inside trayer's panel.
 panel() { xwininfo -root -tree 2>/dev/null | awk '/\("panel" "trayer"\)/ { print $1; exit }'; }
