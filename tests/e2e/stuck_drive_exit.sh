@@ -30,8 +30,10 @@ gone_within() {
 dir=$(mktemp -d /mnt/koravex-exit.XXXXXX)
 point=$dir/never
 mkdir -p "$point"
-# Multi-threaded: the statfs it took stays unanswered, lookups (cd) are answered.
-"$STUCK_FUSE" -f -o fsname=koravex-never "$point" &
+# Multi-threaded: the statfs it took stays unanswered, lookups (cd) are answered. Each
+# statfs it takes is a line in $taken.
+taken=$dir/taken
+KORAVEX_FUSE_LOG=$taken "$STUCK_FUSE" -f -o fsname=koravex-never "$point" &
 DAEMON=$!
 finish() {
     cleanup
@@ -47,7 +49,10 @@ wait_for 5 grep -q " $point " /proc/self/mountinfo || fail "the FUSE drive did n
 start_trayer
 cleanup_pids+=("$TRAYER_PID")
 
+questions() { [ -e "$taken" ] && wc -l <"$taken" || echo 0; }
+asked_since_start() { [ "$(questions)" -gt "$asked_before" ]; }
 start_in_stuck_drive() {
+    asked_before=$(questions)
     (cd "$point" && exec "$KORAVEX") &
     KORAVEX_PID=$!
     cleanup_pids+=("$KORAVEX_PID")
@@ -56,6 +61,9 @@ start_in_stuck_drive() {
     wait_for 15 main_window_viewable || fail "the window did not appear"
     note "window shown $(($(now_ms) - t0)) ms after the start (the shown drive never answers)"
     wait_for 5 test -n "$(tray_icon)" || fail "the tray icon did not dock"
+    # The program's question is out to the drive and not answered: the signals below come
+    # while a call on the drive is stuck.
+    wait_for 3 asked_since_start || fail "the stuck drive was never asked"
 }
 
 for signal in TERM INT HUP; do

@@ -4,10 +4,12 @@
  * Run: koravex-stuck-fuse -f -s MOUNTPOINT
  *   KORAVEX_FUSE_ANSWER=1       statfs answers at once (a 64 MB drive, 16 MB free);
  *   KORAVEX_FUSE_DELAY_MS=N     statfs answers after N milliseconds;
- *   neither                     statfs reads the request and never answers.
+ *   neither                     statfs reads the request and never answers;
+ *   KORAVEX_FUSE_LOG=FILE       each statfs taken adds a line to FILE first.
  * Stopping the daemon (SIGSTOP) makes a drive that stops answering, also for lookups. */
 #define FUSE_USE_VERSION 31
 #include <errno.h>
+#include <fcntl.h>
 #include <fuse.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,6 +45,14 @@ static int stuck_statfs(const char* path, struct statvfs* st) {
     (void)path;
     const char* answer = getenv("KORAVEX_FUSE_ANSWER");
     const char* delay = getenv("KORAVEX_FUSE_DELAY_MS");
+    const char* log = getenv("KORAVEX_FUSE_LOG");
+    if (log != NULL) {
+        int fd = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            (void)!write(fd, "statfs\n", 7);
+            close(fd);
+        }
+    }
     if (delay != NULL) {
         long ms = strtol(delay, NULL, 10);
         struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
