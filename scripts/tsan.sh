@@ -25,6 +25,10 @@ for t in "${tests[@]}"; do
         echo "ThreadSanitizer run: $t failed (exit $rc)" >&2
         tail -20 "$logs/${t##*/}.out" >&2
         status=1
+    elif grep -qE '^\[  SKIPPED \]|^SKIP   :' "$logs/${t##*/}.out"; then
+        echo "ThreadSanitizer run: $t skipped a test:" >&2
+        grep -E '^\[  SKIPPED \]|^SKIP   :' "$logs/${t##*/}.out" >&2
+        status=1
     else
         echo "ThreadSanitizer run: $t passed"
     fi

@@ -30,7 +30,9 @@ WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot.exe -i >/dev/null 2>&1
 "$wine" wineboot.exe >/dev/null 2>&1
 echo "Wine prefix ready in $((($(date +%s%N) - start) / 1000000)) ms"
 
-ctest --test-dir "$build" --output-on-failure -j"$jobs"
+ctest --test-dir "$build" --output-on-failure -j"$jobs" --test-output-size-passed 4000000 \
+    --output-junit "$build/ctest-junit.xml"
+python3 scripts/check-skips.py wine "$build/ctest-junit.xml"
 
 bash scripts/windows-package.sh "$build" "$qt" "$build/packages"
 

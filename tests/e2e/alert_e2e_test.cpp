@@ -202,11 +202,11 @@ void AlertE2ETest::statusNotifierHost() {
 
 void AlertE2ETest::xembedTray() {
     QCOMPARE(shell_->tray().kind(), TrayKind::XEmbed);
-    QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 30000);
     BalloonWatch watch;
     qApp->installEventFilter(&watch);
     armAlert();
-    QTRY_VERIFY_WITH_TIMEOUT(watch.shown >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.shown >= 3, 30000);
     qApp->removeEventFilter(&watch);
     QVERIFY2(watch.lastTexts.contains(kTitle), qPrintable(watch.lastTexts.join(u'|')));
     QVERIFY2(watch.lastTexts.contains(alertTextFor(lowRoot_)),
@@ -228,24 +228,26 @@ QWidget* shownBalloon() {
 // none comes while it is open (over several refreshes), and the latest comes when it closes.
 void AlertE2ETest::xembedBalloonNeverOverTheMenu() {
     QCOMPARE(shell_->tray().kind(), TrayKind::XEmbed);
-    QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 30000);
     armAlert();
-    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon() != nullptr, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon() != nullptr, 30000);
     QMenu* menu = shell_->tray().icon()->contextMenu();
     QVERIFY(menu);
     const QRect iconArea = shell_->tray().icon()->geometry();
     menu->popup(iconArea.isValid() ? iconArea.bottomLeft() : QPoint(1100, 30));
-    QTRY_VERIFY(menu->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 10000);
     QVERIFY2(shownBalloon() == nullptr, "the balloon stayed over the menu that opened");
     QElapsedTimer open;
     open.start();
-    while (open.elapsed() < 1500) {  // five refreshes of 300 ms
+    // At least five refreshes of 300 ms, and on a loaded machine until a warning came.
+    while (open.elapsed() < 1500 ||
+           (!shell_->tray().balloonWaiting() && open.elapsed() < 15000)) {
         QTest::qWait(20);
         QVERIFY2(shownBalloon() == nullptr, "a balloon came over the open menu");
     }
-    QVERIFY(shell_->tray().balloonWaiting());
+    QVERIFY2(shell_->tray().balloonWaiting(), "no warning came in 15 s with the menu open");
     menu->hide();
-    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon() != nullptr, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(shownBalloon() != nullptr, 10000);
     QCOMPARE(shownBalloon()->findChildren<QLabel*>().size() >= 2, true);
     QCOMPARE(shell_->window().windowTitle(), QStringLiteral("Koravex"));
 }

@@ -70,6 +70,8 @@ pick_next_drive() {
 
 # Bytes the process read through read(2) and friends so far: each refresh reads /proc files.
 bytes_read() { awk '/^rchar/ { print $2 }' "/proc/$1/io"; }
+# read_since PID BYTES: the process has read more than BYTES in all (a refresh ran since).
+read_since() { [ "$(bytes_read "$1")" -gt "$2" ]; }
 
 # Shown pop-ups of the program: the balloon is typed as a tool tip; the tray menu is the
 # other override-redirect window. popup_shown balloon|menu. A balloon lives for one refresh

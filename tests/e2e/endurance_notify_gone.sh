@@ -65,8 +65,7 @@ wait "$HOST_PID" 2>/dev/null || true
 wait_for 10 caption_is not || fail "caption $(caption) with nobody to warn"
 switch_tab 0 # the memory tab: each refresh reads /proc, which tells that it ran
 before=$(bytes_read "$KORAVEX_PID")
-sleep 1
-[ "$(bytes_read "$KORAVEX_PID")" -gt "$before" ] || fail "refreshing stopped"
+wait_for 10 read_since "$KORAVEX_PID" "$before" || fail "refreshing stopped"
 
 case "$KIND" in
     notifications)

@@ -58,12 +58,27 @@ bottom_right() {
 }
 screen_size() { xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }'; }
 
+# x_owner SELECTION: the window owning an X selection, or failure while nobody owns it (a
+# small Xlib program, built on first use: the Wine tests have no Linux build to take it from).
+x_owner() {
+    if [ -z "${X_OWNER_TOOL:-}" ]; then
+        X_OWNER_TOOL=$(mktemp -d /tmp/koravex-x-owner.XXXXXX)/x_owner
+        cc -O1 -o "$X_OWNER_TOOL" "$(dirname "${BASH_SOURCE[0]}")/x_owner.c" -lX11 ||
+            fail "cannot build the X selection probe (cc, libx11-dev)"
+    fi
+    "$X_OWNER_TOOL" "$1"
+}
+tray_owned() { x_owner _NET_SYSTEM_TRAY_S0 >/dev/null; }
+
+# An XEmbed tray (trayer), ready once it owns the tray selection: from then on a program
+# started finds a tray and docks its icon there. A cold machine (font caches, a first X
+# server) can take several seconds for it.
 start_trayer() {
     trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
         --SetDockType true >/dev/null 2>&1 &
     TRAYER_PID=$!
-    wait_for 5 xwininfo -root -tree -name panel >/dev/null 2>&1 || true
-    sleep 0.3
+    wait_for 60 tray_owned ||
+        fail "trayer (pid $TRAYER_PID, $(alive "$TRAYER_PID" && echo running || echo ended)) owns no tray selection after 60 s"
 }
 
 # Starts the program; KORAVEX_PID is its pid, MAIN its window once mapped.
@@ -98,5 +113,6 @@ cleanup() {
     for p in "${cleanup_pids[@]}"; do
         kill "$p" 2>/dev/null || true
     done
+    [ -z "${X_OWNER_TOOL:-}" ] || rm -rf "$(dirname "$X_OWNER_TOOL")"
 }
 trap cleanup EXIT

@@ -5,6 +5,8 @@
 //                      besides it, and the first one's rectangle
 //   decoy SECONDS      a marked window of this (other) executable; prints how many WM_USER
 //                      it received before SECONDS ran out
+//   drive LETTER       the drive's type and whether its free space can be read; exit 1 while
+//                      Windows does not know the drive (the prefix's mount manager not up yet)
 #include <windows.h>
 
 #include <cstdio>
@@ -132,6 +134,15 @@ int decoy(int seconds) {
     return 0;
 }
 
+int drive(const char* letter) {
+    const wchar_t root[] = {static_cast<wchar_t>(letter[0]), L':', L'\\', 0};
+    const UINT type = GetDriveTypeW(root);
+    ULARGE_INTEGER free{};
+    const bool space = GetDiskFreeSpaceExW(root, &free, nullptr, nullptr) != 0;
+    std::printf("type=%u space=%d\n", type, space ? 1 : 0);
+    return type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || !space ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +155,10 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "decoy") == 0) {
         return decoy(std::atoi(argv[2]));
     }
-    std::fputs("usage: koravex-win-probe window | popups | decoy SECONDS\n", stderr);
+    if (argc == 3 && std::strcmp(argv[1], "drive") == 0) {
+        return drive(argv[2]);
+    }
+    std::fputs("usage: koravex-win-probe window | popups | decoy SECONDS | drive LETTER\n",
+               stderr);
     return 2;
 }

@@ -1,5 +1,6 @@
-/* x_bell SECONDS: counts the X keyboard bells rung on the display during SECONDS seconds
-   (XkbBellNotify: what XBell and Wine's MessageBeep make) and prints the count. */
+/* x_bell SECONDS [ENOUGH]: counts the X keyboard bells rung on the display during SECONDS
+   seconds (XkbBellNotify: what XBell and Wine's MessageBeep make) and prints the count; with
+   ENOUGH, it ends as soon as that many have rung. */
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <poll.h>
@@ -8,8 +9,8 @@
 #include <time.h>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fputs("usage: x_bell SECONDS\n", stderr);
+    if (argc != 2 && argc != 3) {
+        fputs("usage: x_bell SECONDS [ENOUGH]\n", stderr);
         return 2;
     }
     int event_base = 0, error_base = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
@@ -26,8 +27,9 @@ int main(int argc, char** argv) {
     struct timespec now, end;
     clock_gettime(CLOCK_MONOTONIC, &end);
     end.tv_sec += atoi(argv[1]);
+    const int enough = argc == 3 ? atoi(argv[2]) : 0;
     int bells = 0;
-    for (;;) {
+    while (enough <= 0 || bells < enough) {
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
