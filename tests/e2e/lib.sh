@@ -7,9 +7,12 @@ fail() {
 }
 note() { echo "-- $*"; }
 
-# wait_for SECONDS COMMAND...: polls every 0.1 s until COMMAND succeeds.
+# wait_for SECONDS COMMAND...: polls every 0.1 s until COMMAND succeeds. SECONDS is what an
+# idle machine needs with room to spare; the wait allows KORAVEX_WAIT_SCALE (default 3) times
+# as long, for a loaded or first-run machine: a condition that holds ends it at once, so only
+# a failure pays for the room.
 wait_for() {
-    local deadline=$((SECONDS + $1))
+    local deadline=$((SECONDS + $1 * ${KORAVEX_WAIT_SCALE:-3}))
     shift
     until "$@"; do
         [ "$SECONDS" -ge "$deadline" ] && return 1
@@ -77,8 +80,8 @@ start_trayer() {
     trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
         --SetDockType true >/dev/null 2>&1 &
     TRAYER_PID=$!
-    wait_for 60 tray_owned ||
-        fail "trayer (pid $TRAYER_PID, $(alive "$TRAYER_PID" && echo running || echo ended)) owns no tray selection after 60 s"
+    wait_for 20 tray_owned ||
+        fail "trayer (pid $TRAYER_PID, $(alive "$TRAYER_PID" && echo running || echo ended)) owns no tray selection"
 }
 
 # Starts the program; KORAVEX_PID is its pid, MAIN its window once mapped.
