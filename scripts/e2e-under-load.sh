@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # e2e-under-load.sh BUILD_DIR RUNS [CTEST_REGEX]: runs the end-to-end tests of a build RUNS
 # times in a row while every core is kept busy by a bounded load (one busy loop per core, at
-X, per test, how many runs failed.
+# the tests' own priority), and prints, per test, how many runs failed.
 # Not part of the test command: it is how flaky tests are found and how a fix is shown to hold.
 set -euo pipefail
 cd "$(dirname "$0")/.."
