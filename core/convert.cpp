@@ -16,6 +16,8 @@ std::string conversionMessage(std::string_view text) {
     return message;
 }
 
+}  // namespace
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -25,8 +27,6 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 ConversionError::ConversionError(std::string_view text)
     : std::runtime_error(conversionMessage(text)) {}

@@ -2,17 +2,12 @@
 
 #include <utility>
 
+#include "core/drive_root.h"
+
 namespace koravex {
 
 DriveAnswers::DriveAnswers(DriveAsker& asker, std::function<Clock::time_point()> now, Limits limits)
     : asker_(asker), now_(std::move(now)), limits_(limits) {}
-
-std::string DriveAnswers::driveKey(std::string_view root) {
-    std::string key(root);
-    if (key.size() >= 2 && key[1] == ':' && key[0] >= 'a' && key[0] <= 'z')
-        key[0] = static_cast<char>(key[0] - 'a' + 'A');
-    return key;
-}
 
 DriveAnswers::Drive& DriveAnswers::drive(const std::string& key) {
     auto it = drives_.find(key);

@@ -52,9 +52,6 @@ class DriveAnswers {
     // Questions in flight now, abandoned ones included.
     std::size_t inFlight() const { return byId_.size(); }
 
-    // "c:\" and "C:\" are one drive.
-    static std::string driveKey(std::string_view root);
-
   private:
     struct Drive {
         std::optional<std::uint64_t> question;  // the one in flight

@@ -10,6 +10,7 @@
 #include <limits>
 #include <numbers>
 
+#include "ui/bgr_color.h"
 #include "ui/gauge.h"
 
 namespace koravex {
@@ -20,11 +21,6 @@ struct Box {
     bool empty() const { return r <= l || b <= t; }
     QRect qrect() const { return QRect(l, t, r - l, b - t); }
 };
-
-QColor fromBgr(std::uint32_t bgr) {
-    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
-                  static_cast<int>((bgr >> 16) & 0xFF));
-}
 
 Box paintRect(const GaugeLook& look, int width, int height) {
     Box r{0, 0, width, height};

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "core/convert.h"
+#include "ui/bgr_color.h"
 #include "ui/color_choice.h"
 #include "ui/drive_list_view.h"
 #include "ui/error_box.h"
@@ -14,21 +15,6 @@
 #include "ui/spin_buttons.h"
 
 namespace koravex {
-
-namespace {
-
-QColor fromBgr(std::uint32_t bgr) {
-    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
-                  static_cast<int>((bgr >> 16) & 0xFF));
-}
-
-std::uint32_t toBgr(const QColor& color) {
-    const QColor rgb = color.toRgb();
-    return static_cast<std::uint32_t>(rgb.red()) | (static_cast<std::uint32_t>(rgb.green()) << 8) |
-           (static_cast<std::uint32_t>(rgb.blue()) << 16);
-}
-
-}  // namespace
 
 void TForm1::Edit1Change() {
     Timer1->setEnabled(false);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/budgeted_probes.h"
+#include "core/drive_root.h"
 #include "core/linux/address_space.h"
 #include "core/linux/drive_helper.h"
 #include "core/linux/interface_reader.h"
@@ -13,21 +14,6 @@
 #include "core/linux/volume_parse.h"
 
 namespace koravex {
-namespace {
-
-// "C:\" or "c:\" -> 'C'; anything else is no drive root.
-char rootLetter(std::string_view root) {
-    if (root.size() != 3 || root[1] != ':' || root[2] != '\\') {
-        return '\0';
-    }
-    char c = root[0];
-    if (c >= 'a' && c <= 'z') {
-        c = static_cast<char>(c - 'a' + 'A');
-    }
-    return c >= 'A' && c <= 'Z' ? c : '\0';
-}
-
-}  // namespace
 
 LinuxProbes::LinuxProbes(LinuxRoots roots, SysCalls& calls)
     : roots_(std::move(roots)),

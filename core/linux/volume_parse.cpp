@@ -1,24 +1,13 @@
 #include "core/linux/volume_parse.h"
 
+#include "core/convert.h"
+
 namespace koravex {
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool allHex(std::string_view s) {
     for (char c : s) {
-        if (hexValue(c) < 0) {
+        if (hexDigit(c) < 0) {
             return false;
         }
     }
@@ -28,7 +17,7 @@ bool allHex(std::string_view s) {
 std::uint32_t hex32(std::string_view eightDigits) {
     std::uint32_t v = 0;
     for (char c : eightDigits) {
-        v = (v << 4) | static_cast<std::uint32_t>(hexValue(c));
+        v = (v << 4) | static_cast<std::uint32_t>(hexDigit(c));
     }
     return v;
 }
@@ -40,8 +29,8 @@ std::string decodeHexEscapes(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
-            hexValue(text[i + 2]) >= 0 && hexValue(text[i + 3]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3])));
+            hexDigit(text[i + 2]) >= 0 && hexDigit(text[i + 3]) >= 0) {
+            out.push_back(static_cast<char>(hexDigit(text[i + 2]) * 16 + hexDigit(text[i + 3])));
             i += 3;
         } else {
             out.push_back(text[i]);
@@ -107,7 +96,7 @@ std::optional<std::uint32_t> serialFromUuid(std::string_view uuid) {
         if (c == '-') {
             continue;
         }
-        if (hexValue(c) < 0) {
+        if (hexDigit(c) < 0) {
             return std::nullopt;
         }
         digits.push_back(c);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/drive_answers.h"
+#include "core/drive_root.h"
 
 namespace koravex::win {
 
@@ -59,7 +59,7 @@ ThreadDriveAsker::~ThreadDriveAsker() {
 }
 
 bool ThreadDriveAsker::ask(std::uint64_t id, const std::string& root) {
-    const std::string key = DriveAnswers::driveKey(root);
+    const std::string key = driveKey(root);
     std::unique_lock lock(shared_->mutex);
     auto it = workers_.find(key);
     if (it == workers_.end()) {

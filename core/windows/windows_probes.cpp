@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "core/budgeted_probes.h"
+#include "core/drive_root.h"
 #include "core/windows/bounded_calls.h"
 #include "core/windows/interface_rows.h"
 #include "core/windows/thread_drive_asker.h"
@@ -160,7 +161,7 @@ class WindowsProbes final : public Probes {
         if (types_) {
             WinCalls& calls = calls_;
             type = types_
-                       ->get(DriveAnswers::driveKey(root),
+                       ->get(driveKey(root),
                              [&calls, path] { return calls.getDriveType(path.c_str()); })
                        .value_or(DRIVE_UNKNOWN);
         } else {
@@ -174,7 +175,7 @@ class WindowsProbes final : public Probes {
             return readRemoteName(calls_, root);
         WinCalls& calls = calls_;
         return names_
-            ->get(DriveAnswers::driveKey(root),
+            ->get(driveKey(root),
                   [&calls, copy = std::string(root)] { return readRemoteName(calls, copy); })
             .value_or(std::nullopt);
     }
@@ -204,12 +205,7 @@ class WindowsProbes final : public Probes {
         if (length < 2 || length >= path.size())
             return '\0';
         // "C:\...": the drive letter. "\\server\share\..." and other paths lie on no drive.
-        wchar_t letter = path[0];
-        if (letter >= L'a' && letter <= L'z')
-            letter = static_cast<wchar_t>(letter - L'a' + L'A');
-        if (path[1] != L':' || letter < L'A' || letter > L'Z')
-            return '\0';
-        return static_cast<char>(letter);
+        return driveLetter(std::wstring_view(path.data(), length));
     }
 
   private:

@@ -33,6 +33,18 @@ TEST(StrToIntTest, RejectsEverythingElseWithTheMessage) {
     }
 }
 
+// The digits' edges and their neighbours in ASCII, and bytes that are negative as char.
+TEST(HexDigitTest, ValuesOfDigitsInEitherCaseAndMinusOneForTheirNeighbours) {
+    const struct {
+        char c;
+        int value;
+    } cases[] = {{'0', 0},   {'9', 9},   {'a', 10},  {'f', 15},     {'A', 10},     {'F', 15},
+                 {'/', -1},  {':', -1},  {'@', -1},  {'G', -1},     {'`', -1},     {'g', -1},
+                 {'x', -1},  {' ', -1},  {'\0', -1}, {'\xB0', -1}, {'\xE1', -1}, {'\xFF', -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(hexDigit(c.c), c.value) << static_cast<int>(c.c);
+}
+
 TEST(MessageBoxTextTest, AddsFullStopAfterCharactersSortingAfterIt) {
     const struct {
         const char* in;
