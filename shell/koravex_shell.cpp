@@ -88,10 +88,12 @@ void KoravexShell::deliveryFailed(const QString& title, const QString& text) {
 }
 
 void KoravexShell::quit() {
-    tray_.remove();
+    // First: in the program this starts the deadline that bounds what follows (the icon's
+    // removal is a bus call for a StatusNotifierItem host, an X request for an XEmbed tray).
     if (endEventLoop_) {
         endEventLoop_();
     }
+    tray_.remove();
 }
 
 }  // namespace koravex

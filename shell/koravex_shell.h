@@ -44,7 +44,7 @@ class KoravexShell : public QObject {
     // warning no service takes shows the balloon on the tray later, or the caption "not".
     bool showBalloon(const QString& title, const QString& text);
     DesktopNotifications& notifications() { return notifications_; }
-    // The tray menu's Close: remove the icon, end the event loop.
+    // The tray menu's Close: end the event loop, remove the icon.
     void quit();
 
   private:

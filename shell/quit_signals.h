@@ -1,28 +1,49 @@
 #pragma once
 // SIGTERM, SIGINT and SIGHUP end the program the way the tray menu's Close does: the tray
 // icon is removed, the event loop ends, everything is closed, and the exit code is 0.
-// The handler only writes a byte to a pipe; the event loop reads it and quits.
+// The handler only writes a byte to a pipe, which the event loop reads, and starts the quit
+// deadline: whatever the clean path waits for (a stopped X server, a stopped bus daemon, a
+// start that makes no progress), the process ends with exit code 0 once it has passed.
 #include <QObject>
 #include <QSocketNotifier>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace koravex {
 
-// Holds SIGTERM, SIGINT and SIGHUP back until a QuitSignals takes them: one that comes while
-// the program starts (while the drive list is filled) then ends it cleanly as well. Call
-// first in main, before any thread is started (threads inherit what is held).
+// From the first quit (signal or Close) to the forced end: the clean path takes some tens of
+// milliseconds; the rest of the second is margin for the kernel to tear the process down.
+inline constexpr std::chrono::milliseconds kQuitGrace{700};
+
+// Holds SIGTERM, SIGINT and SIGHUP back until takeQuitSignals: only the drive launcher is
+// forked meanwhile (it must not inherit the handlers). Call first in main, before any thread
+// is started (threads inherit what is held).
 void holdQuitSignals();
 
+// Installs the handlers for the rest of the run and lets held signals through (one held back
+// arrives now and starts the deadline). Returns why the signals' pipe cannot be made (too
+// few descriptors), empty on success; the signals are let through either way, and still
+// start the deadline.
+std::string takeQuitSignals();
+
+// Whether a quit signal has come since takeQuitSignals.
+bool quitSignalled();
+
+// Starts the quit deadline (the first call only; a signal calls it too): kQuitGrace later
+// the process ends with exit code 0 if it has not ended by itself. Async-signal-safe.
+void startQuitDeadline();
+
+// Reads the signals' pipe on the event loop's thread and runs `quit`, once, for the first
+// signal; one that came before it existed is taken at the loop's first turn.
 class QuitSignals : public QObject {
     Q_OBJECT
   public:
-    // Installs the handlers (one QuitSignals at a time) and lets held signals through;
-    // `quit` runs on the event loop's thread, once, for the first of the signals.
     explicit QuitSignals(std::function<void()> quit, QObject* parent = nullptr);
-    ~QuitSignals() override;  // the default actions again
+    ~QuitSignals() override;
 
-    // Whether the handlers are in place.
+    // Whether the pipe is watched (takeQuitSignals made it).
     bool installed() const { return notifier_ != nullptr; }
 
   private:

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QDBusReply>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QTimer>
 #include <utility>
@@ -27,23 +27,50 @@ TrayAction trayActionFor(QSystemTrayIcon::ActivationReason reason, TrayKind kind
     return TrayAction::None;
 }
 
+namespace {
+
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// The watcher's IsStatusNotifierHostRegistered. A watcher that is not running is not started
+// for this question: the bus answers at once that there is none.
+QDBusMessage hostQuestion() {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({kWatcher, QStringLiteral("IsStatusNotifierHostRegistered")});
+    get.setAutoStartService(false);
+    return get;
+}
+
+TrayKind kindFrom(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return TrayKind::XEmbed;
+    const QVariant value = reply.arguments().front().value<QDBusVariant>().variant();
+    return value.toBool() ? TrayKind::StatusNotifier : TrayKind::XEmbed;
+}
+
+}  // namespace
+
+void askTrayKind(const QDBusConnection& bus, QObject* context,
+                 std::function<void(TrayKind)> answer) {
+    if (!bus.isConnected()) {
+        QTimer::singleShot(0, context, [answer] { answer(TrayKind::XEmbed); });
+        return;
+    }
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus.asyncCall(hostQuestion(), kTrayQueryTimeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [answer = std::move(answer)](QDBusPendingCallWatcher* call) {
+                         call->deleteLater();
+                         answer(kindFrom(call->reply()));
+                     });
+}
+
 TrayKind detectTrayKind() {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!bus.isConnected())
         return TrayKind::XEmbed;
-    }
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    const QDBusReply<bool> registered = bus.interface()->isServiceRegistered(watcher);
-    if (!registered.isValid() || !registered.value()) {
-        return TrayKind::XEmbed;
-    }
-    QDBusInterface props(watcher, QStringLiteral("/StatusNotifierWatcher"),
-                         QStringLiteral("org.freedesktop.DBus.Properties"), bus);
-    props.setTimeout(1000);
-    const QDBusReply<QDBusVariant> host = props.call(
-        QStringLiteral("Get"), watcher, QStringLiteral("IsStatusNotifierHostRegistered"));
-    return host.isValid() && host.value().variant().toBool() ? TrayKind::StatusNotifier
-                                                             : TrayKind::XEmbed;
+    return kindFrom(bus.call(hostQuestion(), QDBus::Block, kTrayQueryTimeoutMs));
 }
 
 TrayIcon::TrayIcon(TrayKind kind, QObject* parent) : QObject(parent), kind_(kind) {}

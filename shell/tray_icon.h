@@ -1,5 +1,6 @@
 #pragma once
 // The program's one tray icon: tip "Koravex", the application icon, the window's popup menu.
+#include <QDBusConnection>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -23,7 +24,14 @@ enum class TrayAction { None, ShowWindow };
 TrayAction trayActionFor(QSystemTrayIcon::ActivationReason reason, TrayKind kind);
 
 // The kind Qt will use in this process: StatusNotifierItem when a watcher on the session bus
-// says a host is registered, XEmbed otherwise.
+// says a host is registered, XEmbed otherwise (no bus, no watcher, or no answer within
+// kTrayQueryTimeoutMs). Asked without waiting: `answer` runs on `context`'s thread from the
+// event loop, unless `context` is gone by then.
+void askTrayKind(const QDBusConnection& bus, QObject* context,
+                 std::function<void(TrayKind)> answer);
+inline constexpr int kTrayQueryTimeoutMs = 1000;
+// The same question, waiting up to kTrayQueryTimeoutMs for the answer: not for the window's
+// thread of the program (tests use it).
 TrayKind detectTrayKind();
 
 class TrayIcon : public QObject {
@@ -53,6 +61,8 @@ class TrayIcon : public QObject {
 
     QSystemTrayIcon* icon() const { return icon_; }
     TrayKind kind() const;
+    // The kind as the bus said it, replacing what was assumed meanwhile.
+    void setKind(TrayKind kind) { kind_ = kind; }
 
   private:
     struct Balloon {

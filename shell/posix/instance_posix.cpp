@@ -53,15 +53,19 @@ InstanceDirChoice chooseInstanceDir(const InstanceDirPlaces& places, uid_t uid) 
         candidates.push_back(places.runtimeDir + "/koravex");
     }
     candidates.push_back(places.tmpDir + "/koravex-" + std::to_string(uid));
-    if (places.homeDir.starts_with('/')) {
-        // The cache directory is the user's own; only the last level must be private.
-        const std::string cache = places.homeDir + "/.cache";
-        mkdir(cache.c_str(), 0700);
-        candidates.push_back(cache + "/koravex-" +
+    // The home directory is the last resort and is not touched before it is needed: it may
+    // be a network mount that does not answer.
+    const bool homeUsable = places.homeDir.starts_with('/');
+    if (homeUsable) {
+        candidates.push_back(places.homeDir + "/.cache/koravex-" +
                              (places.hostName.empty() ? "localhost" : places.hostName));
     }
     InstanceDirChoice choice;
     for (const std::string& candidate : candidates) {
+        if (homeUsable && &candidate == &candidates.back()) {
+            // The cache directory is the user's own; only the last level must be private.
+            mkdir((places.homeDir + "/.cache").c_str(), 0700);
+        }
         const std::string problem = makePrivateDir(candidate, uid);
         if (problem.empty()) {
             choice.path = candidate;

@@ -206,6 +206,9 @@ void InstancePosixTest::dirChoice() {
     if (notes > 0) {
         QVERIFY(choice.notes.front().starts_with(planted + " "));
     }
+    // The home directory (maybe a dead network mount) is touched only when it is the choice.
+    QCOMPARE(QFileInfo::exists(QString::fromStdString(base + "/home/.cache")),
+             chosen == QLatin1String("home"));
 }
 
 void InstancePosixTest::lock() {
