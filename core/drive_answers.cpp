@@ -17,8 +17,17 @@ DriveAnswers::Drive& DriveAnswers::drive(const std::string& key) {
 }
 
 void DriveAnswers::ask(const std::string& key, Drive& d) {
-    if (d.question || d.askedInRound == round_)
-        return;  // one question in flight per drive, one question per round
+    if (d.askedInRound == round_)
+        return;  // one question per round
+    std::string mount = asker_.mountOf(key);
+    if (d.question) {
+        if (mount == d.mount)
+            return;  // one question in flight per mount
+        // The mount was replaced: the old question is about a mount that is gone (its reply,
+        // if it comes, is ignored; byId_ keeps it counted until then), and so is the answer.
+        d.question.reset();
+        d.last.reset();
+    }
     d.askedInRound = round_;
     const std::uint64_t id = nextId_++;
     d.askFailed = !asker_.ask(id, key);
@@ -26,7 +35,7 @@ void DriveAnswers::ask(const std::string& key, Drive& d) {
         return;
     d.question = id;
     d.askedAt = now_();
-    d.abandoned = false;
+    d.mount = std::move(mount);
     byId_.emplace(id, key);
 }
 
@@ -94,10 +103,6 @@ std::optional<DriveAnswer> DriveAnswers::answer(std::string_view root) {
         d.result = d.last;  // still young: what was shown stays
     } else {
         d.result.reset();
-        if (!d.abandoned) {
-            d.abandoned = true;
-            asker_.abandon(*d.question);
-        }
     }
     return d.result;
 }

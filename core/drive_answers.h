@@ -10,8 +10,10 @@
 //
 // A drive whose question has not come back in time keeps its last answer while the question
 // is younger than `keep`; past that it has no answer (the window shows it as unreadable and
-// the low-space watch skips it), the question is abandoned, and the drive is asked again
-// once that question comes back. A drive never has more than one question in flight.
+// the low-space watch skips it), and the drive is asked again once that question comes back.
+// A question belongs to a mount: when the drive's mount is replaced (DriveAsker::mountOf
+// changes), the new mount is asked at once and the old question's reply is ignored. A drive
+// never has more than one question in flight per mount.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -49,7 +51,7 @@ class DriveAnswers {
 
     // How long this round has waited so far.
     Clock::duration waited() const { return waited_; }
-    // Questions in flight now, abandoned ones included.
+    // Questions in flight now, those of replaced mounts included.
     std::size_t inFlight() const { return byId_.size(); }
 
   private:
@@ -57,7 +59,7 @@ class DriveAnswers {
         std::optional<std::uint64_t> question;  // the one in flight
         Clock::time_point askedAt{};
         std::uint64_t askedInRound = 0;
-        bool abandoned = false;
+        std::string mount;                // what the question in flight was asked about
         bool askFailed = false;           // this round's question could not go out
         std::optional<DriveAnswer> last;  // the latest answer that came back
         std::uint64_t settledInRound = 0;

@@ -16,10 +16,13 @@
 //  - collect(deadline) returns the replies that have come in since the last call. When none
 //    has, it waits for the first one, but never past the deadline (a deadline already
 //    passed makes it a look without waiting).
-//  - abandon(id): the caller has given the question up because it is older than its limit.
-//    The backend stops letting that call hold anything the other drives need (on Linux the
-//    helper process is left behind and a fresh one answers the other drives). It should
-//    still reply if the call ever returns: the drive is not asked again before that.
+//  - mountOf(root) names what the root stands for now (on Linux its mount). A question asked
+//    while the root named something else is given up by the caller (its reply, if it ever
+//    comes, is ignored) and the root is asked again at once: a drive unmounted and mounted
+//    again is asked about the new mount, however long the old call stays stuck. Empty, the
+//    same for every root, when the backend cannot tell.
+//  - A stuck question is never given back: it holds only its own worker (thread or helper
+//    thread), and the drive is asked again once it replies, or at once on a new mount.
 //  - A question the backend has lost for good (its worker died, or was dropped to keep the
 //    number of abandoned workers bounded) is replied to with `lost` set, so that the drive
 //    is asked again.
@@ -55,7 +58,10 @@ class DriveAsker {
 
     virtual bool ask(std::uint64_t id, const std::string& root) = 0;
     virtual std::vector<DriveReply> collect(Clock::time_point deadline) = 0;
-    virtual void abandon(std::uint64_t id) = 0;
+    virtual std::string mountOf(const std::string& root) {
+        (void)root;
+        return {};
+    }
 };
 
 }  // namespace koravex

@@ -20,7 +20,10 @@ std::optional<std::int64_t> bytes(std::uint64_t count, std::uint64_t unit) {
 // Both ends of the socket are the same program on the same machine: native byte order.
 class Writer {
   public:
-    explicit Writer(HelperRecord kind) { out_.push_back(static_cast<char>(kind)); }
+    explicit Writer(HelperRecord kind) {
+        put(std::uint32_t{0});  // the record's whole length, filled in by take()
+        out_.push_back(static_cast<char>(kind));
+    }
     template <typename T>
     Writer& put(T value) {
         char raw[sizeof(T)];
@@ -33,7 +36,11 @@ class Writer {
         out_.append(s);
         return *this;
     }
-    std::string take() { return std::move(out_); }
+    std::string take() {
+        const auto length = static_cast<std::uint32_t>(out_.size());
+        std::memcpy(out_.data(), &length, sizeof length);
+        return std::move(out_);
+    }
 
   private:
     std::string out_;
@@ -42,8 +49,10 @@ class Writer {
 class Reader {
   public:
     Reader(std::string_view in, HelperRecord kind) : in_(in) {
-        ok_ = !in_.empty() && in_[0] == static_cast<char>(kind);
-        at_ = 1;
+        const auto length = recordLength(in_);
+        ok_ = in_.size() >= kHelperRecordHeader && in_.size() <= kHelperRecordMax &&
+              length == in_.size() && in_[4] == static_cast<char>(kind);
+        at_ = kHelperRecordHeader;
     }
     template <typename T>
     T get() {
@@ -115,6 +124,14 @@ DriveAnswer DriveQueryAnswerer::answer(const DriveCandidate& c) {
         ids_.insert_or_assign(c.key, ids);
     }
     return answerFrom(st, ids, c);
+}
+
+std::optional<std::uint32_t> recordLength(std::string_view head) {
+    std::uint32_t length = 0;
+    if (head.size() < sizeof length)
+        return std::nullopt;
+    std::memcpy(&length, head.data(), sizeof length);
+    return length;
 }
 
 std::string encodeQuestion(std::uint64_t id, const DriveCandidate& c) {

@@ -52,8 +52,17 @@ class DriveQueryAnswerer {
     std::map<std::string, VolumeIds> ids_;  // by drive key
 };
 
-// The records on the helper's socket. Each is one datagram; anything malformed is nullopt.
+// The records on the helper's socket. Each is one datagram that starts with its own whole
+// length (4 bytes) and its kind (1 byte); one whose length is not what arrived, or that is
+// malformed in any other way, is nullopt. A question carries the drive's key, type, source
+// and mount point: the kernel takes at most PATH_MAX bytes for a source or a type, so the
+// largest question of a real mount is about 20 KiB; kHelperRecordMax leaves room above that.
 enum class HelperRecord : std::uint8_t { Question = 'Q', Answer = 'A', Ping = 'P' };
+constexpr std::size_t kHelperRecordHeader = 5;
+constexpr std::size_t kHelperRecordMax = 64 * 1024;
+
+// The length a record's first bytes say it has; nullopt when fewer than 4 bytes are given.
+std::optional<std::uint32_t> recordLength(std::string_view head);
 
 std::string encodeQuestion(std::uint64_t id, const DriveCandidate& c);
 std::optional<std::pair<std::uint64_t, DriveCandidate>> decodeQuestion(std::string_view bytes);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -48,6 +49,22 @@ bool SysCalls::isProcFile(int fd) {
 
 int SysCalls::statvfs(const std::string& path, struct statvfs& out) {
     return ::statvfs(path.c_str(), &out);
+}
+
+int SysCalls::socketPair(int sv[2]) {
+    return ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv);
+}
+
+pid_t SysCalls::fork() {
+    return ::fork();
+}
+
+ssize_t SysCalls::sendRecord(int fd, const char* data, std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n;
 }
 
 std::optional<std::string> SysCalls::readLink(const std::string& path) {

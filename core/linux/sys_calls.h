@@ -41,6 +41,11 @@ class SysCalls {
     virtual bool canMapAt(std::uint64_t addr);
     // Label and UUID from the device itself (libblkid), nullopt when unreadable or unknown.
     virtual std::optional<ProbedVolume> probeDevice(const std::string& devicePath);
+    // The drive launcher's and helpers' calls: a close-on-exec AF_UNIX SOCK_SEQPACKET pair,
+    // a fork, and one record sent without waiting (MSG_NOSIGNAL | MSG_DONTWAIT).
+    virtual int socketPair(int sv[2]);
+    virtual pid_t fork();
+    virtual ssize_t sendRecord(int fd, const char* data, std::size_t size);
 
     // Whole small file through openRead/pread/close; nullopt on any error or above maxBytes.
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes = 1 << 20);

@@ -89,10 +89,6 @@ std::vector<DriveReply> ThreadDriveAsker::collect(Clock::time_point deadline) {
     return std::exchange(shared_->replies, {});
 }
 
-void ThreadDriveAsker::abandon(std::uint64_t) {
-    // A stuck worker holds only its own drive: nothing to give back.
-}
-
 std::size_t ThreadDriveAsker::workers() const {
     std::lock_guard lock(shared_->mutex);
     return workers_.size();

@@ -5,8 +5,8 @@
 // more) holds only the thread that made it, and the process still ends: ExitProcess ends
 // every other thread, whatever it waits for. So each drive gets one worker thread that makes
 // its calls; the window's thread only hands questions over and collects replies. A stuck
-// worker holds nothing another drive needs, so abandoning its question costs nothing; it
-// replies when its call returns, and its drive is asked again after that.
+// worker holds nothing another drive needs, so nothing is given up: it replies when its call
+// returns, and its drive is asked again after that.
 //
 // Workers are bounded: one per drive (a drive has at most one question in flight), at most
 // kMaxWorkers in all. The asker's end waits for none of them: idle workers end, a stuck one
@@ -36,7 +36,6 @@ class ThreadDriveAsker : public DriveAsker {
 
     bool ask(std::uint64_t id, const std::string& root) override;
     std::vector<DriveReply> collect(Clock::time_point deadline) override;
-    void abandon(std::uint64_t id) override;
 
     std::size_t workers() const;
 

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "core/budgeted_probes.h"
-#include "tests/support/fake_probes.h"
 #include "core/refresh.h"
 #include "tests/core/fake_drive_asker.h"
+#include "tests/support/fake_probes.h"
 
 namespace koravex {
 namespace {
@@ -80,7 +80,7 @@ TEST(DriveAnswersTest, SlowAndStuckDrivesAtEveryRefresh) {
     }
 }
 
-TEST(DriveAnswersTest, StuckQuestionFailsAfterTwoSecondsAndIsAbandonedOnce) {
+TEST(DriveAnswersTest, StuckQuestionFailsAfterTwoSecondsAndIsNotAskedAgain) {
     Rounds r;
     r.asker.drives["F:\\"] = {readable(50), 0ms};
     ASSERT_TRUE(r.round("F:\\"));
@@ -99,13 +99,57 @@ TEST(DriveAnswersTest, StuckQuestionFailsAfterTwoSecondsAndIsAbandonedOnce) {
     // The question asked at the first of these refreshes is 2 s old at the 21st.
     EXPECT_EQ(kept, 19);
     EXPECT_EQ(failed, 11);
-    EXPECT_EQ(r.asker.abandoned.size(), 1u);
     EXPECT_EQ(r.asker.asksOf["F:\\"], 2);  // not asked again while stuck
     // The daemon answers again: the figures are back within two refreshes.
     r.asker.drives["F:\\"].delay = 0ms;
     r.asker.answerOutstanding("F:\\", r.clock.now);
     EXPECT_TRUE(r.round("F:\\"));
     EXPECT_TRUE(r.round("F:\\"));
+}
+
+// A question belongs to a mount: a drive unmounted and mounted again (a lazily unmounted FUSE
+// drive whose call stays stuck, a share mounted anew) is asked about the new mount at once,
+// whatever the old question does, and the old one's late reply is not shown.
+TEST(DriveAnswersTest, ReplacedMountIsAskedAtOnce) {
+    const struct {
+        const char* name;
+        std::optional<Ms> oldDelay;  // the old mount's question: nullopt never answers
+        int refreshesBefore;         // refreshes of the old mount before it is replaced
+        const char* newMount;        // "" : the drive is gone
+        std::optional<DriveAnswer> shown;
+    } cases[] = {
+        {"stuck, replaced after 3 s", std::nullopt, 30, "2", readable(20)},
+        {"stuck, replaced while young", std::nullopt, 3, "2", readable(20)},
+        {"slow, replaced before it answered", 450ms, 2, "2", readable(20)},
+        {"stuck, then unmounted for good", std::nullopt, 30, "", DriveAnswer{}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rounds r;
+        r.asker.mounts["F:\\"] = "1";
+        r.asker.drives["F:\\"] = {readable(10), 0ms};
+        ASSERT_EQ(r.round("F:\\"), readable(10));
+        r.asker.drives["F:\\"].delay = c.oldDelay;
+        for (int k = 0; k < c.refreshesBefore; ++k)
+            r.round("F:\\");
+        ASSERT_EQ(r.asker.asksOf["F:\\"], 2);  // the old mount: asked once more, still out
+
+        r.asker.mounts["F:\\"] = c.newMount;
+        if (*c.newMount == '\0') {
+            r.asker.drives.erase("F:\\");
+            r.asker.mounts.erase("F:\\");
+        } else {
+            r.asker.drives["F:\\"] = {readable(20), 0ms};
+        }
+        EXPECT_EQ(r.round("F:\\"), c.shown) << "the refresh right after the new mount";
+        EXPECT_LE(r.lastWait, 100ms);
+        EXPECT_EQ(r.asker.asksOf["F:\\"], 3);
+        // The old call comes back at last, with the old mount's figures: not shown.
+        r.asker.answerOutstanding("F:\\", r.clock.now, readable(10));
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(r.round("F:\\"), c.shown) << "refresh " << k << " after the old reply";
+        EXPECT_EQ(r.answers.inFlight(), 0u);
+    }
 }
 
 TEST(DriveAnswersTest, OneBudgetForAllDrivesOfARound) {

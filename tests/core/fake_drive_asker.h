@@ -1,7 +1,7 @@
 #pragma once
 // A drive backend on a clock of its own: each drive answers after a set delay (or never),
 // and waiting moves the clock instead of sleeping. It fails the test on a second question to
-// a drive whose first one is still out.
+// a drive whose first one is still out on the same mount.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -30,6 +30,8 @@ class FakeDriveAsker : public DriveAsker {
         std::string root;
         std::optional<Clock::time_point> due;
         bool lost = false;
+        std::string mount;
+        std::optional<DriveAnswer> answer;  // instead of the drive's
     };
 
     explicit FakeDriveAsker(FakeClock& clock) : clock_(clock) {}
@@ -38,16 +40,22 @@ class FakeDriveAsker : public DriveAsker {
     bool refuse = false;                  // ask() fails
     int asks = 0;
     std::map<std::string, int> asksOf;
-    std::vector<std::uint64_t> abandoned;
+    std::map<std::string, std::string> mounts;  // what mountOf says, by root; "" when unset
 
     bool ask(std::uint64_t id, const std::string& root) override {
         if (refuse)
             return false;
         ++asks;
         ++asksOf[root];
-        for (const Question& q : out_)
-            EXPECT_NE(q.root, root) << "a second question to " << root << " while one is out";
-        Question q{id, root, std::nullopt};
+        const std::string mount = mountOf(root);
+        for (const Question& q : out_) {
+            EXPECT_FALSE(q.root == root && q.mount == mount)
+                << "a second question to " << root << " while one is out on the same mount";
+        }
+        Question q;
+        q.id = id;
+        q.root = root;
+        q.mount = mount;
         const auto it = drives.find(root);
         if (it == drives.end())
             q.due = clock_.now;  // no such drive: an empty answer at once
@@ -70,13 +78,20 @@ class FakeDriveAsker : public DriveAsker {
         return due(clock_.now);
     }
 
-    void abandon(std::uint64_t id) override { abandoned.push_back(id); }
+    std::string mountOf(const std::string& root) override {
+        const auto it = mounts.find(root);
+        return it == mounts.end() ? std::string{} : it->second;
+    }
 
-    // The drive's daemon comes back (or gets stuck): questions out now answer at `when`.
-    void answerOutstanding(const std::string& root, Clock::time_point when) {
+    // The drive's daemon comes back (or gets stuck): questions out now answer at `when`,
+    // with `answer` when given instead of the drive's answer.
+    void answerOutstanding(const std::string& root, Clock::time_point when,
+                           std::optional<DriveAnswer> answer = std::nullopt) {
         for (Question& q : out_) {
-            if (q.root == root)
+            if (q.root == root) {
                 q.due = when;
+                q.answer = answer;
+            }
         }
     }
     // The backend gives up the questions out to root.
@@ -97,7 +112,9 @@ class FakeDriveAsker : public DriveAsker {
             if (it->due && *it->due <= now) {
                 DriveReply r{it->id, {}, it->lost};
                 const auto d = drives.find(it->root);
-                if (d != drives.end() && !it->lost)
+                if (it->answer && !it->lost)
+                    r.answer = *it->answer;
+                else if (d != drives.end() && !it->lost)
                     r.answer = d->second.answer;
                 replies.push_back(r);
                 it = out_.erase(it);
