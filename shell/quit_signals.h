@@ -14,8 +14,13 @@
 namespace koravex {
 
 // From the first quit (signal or Close) to the forced end: the clean path takes some tens of
-// milliseconds; the rest of the second is margin for the kernel to tear the process down.
-inline constexpr std::chrono::milliseconds kQuitGrace{700};
+// milliseconds; the rest of the second is margin for a loaded machine. A sanitizer build
+// gives the clean path longer: its leak check at exit must never be cut short.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr std::chrono::milliseconds kQuitGrace{3000};
+#else
+inline constexpr std::chrono::milliseconds kQuitGrace{500};
+#endif
 
 // Holds SIGTERM, SIGINT and SIGHUP back until takeQuitSignals: only the drive launcher is
 // forked meanwhile (it must not inherit the handlers). Call first in main, before any thread

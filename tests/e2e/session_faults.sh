@@ -156,6 +156,12 @@ wait_for 3 is_viewable "$MAIN" || fail "stopped bus: a second start did not show
 note "stopped bus: a second start showed the window in $(($(now_ms) - t0)) ms"
 signals_open "stopped bus"
 sigterm_ends "stopped bus"
+
+note "a bus daemon already stopped when the program starts (its queue takes the connection)"
+launch DBUS_SESSION_BUS_ADDRESS="$bus_address"
+window_up "stopped before the start"
+grep -q "the session bus does not answer" "$work/err" || fail "no line about the bus: $(cat "$work/err")"
+sigterm_ends "stopped before the start"
 kill -CONT "$DAEMON"
 
 note "a stopped X server"

@@ -148,13 +148,15 @@ void QuitSignalsTest::signalEndsProcess() {
     }
     if (child == QLatin1String("held"))
         process.write("g");
-    // Bounded well past the second the process has, to report what it took when it misses.
-    QVERIFY2(process.waitForFinished(5000), "the process did not end within 5 s");
+    // Bounded well past the time the process has, to report what it took when it misses.
+    const qint64 allowed = kQuitGrace.count() + 500;  // a second in a normal build
+    QVERIFY2(process.waitForFinished(static_cast<int>(allowed + 5000)),
+             "the process did not end at all");
     const qint64 took = clock.elapsed();
     seen += process.readAllStandardOutput();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
-    QVERIFY2(took < 1000, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(took)));
+    QVERIFY2(took < allowed, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(took)));
     if (byDeadline) {
         QVERIFY2(took >= kQuitGrace.count() - 20,
                  qPrintable(QStringLiteral("ended after %1 ms, before the deadline").arg(took)));
