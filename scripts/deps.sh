@@ -8,7 +8,9 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev fonts-deja
 test_pkgs=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev xdotool iproute2
            dosfstools e2fsprogs fuse3 libfuse3-dev procps util-linux conky-std
            appstream desktop-file-utils lintian dpkg-dev file valgrind libx11-dev
-           openbox xfwm4 xfce4-panel dunst x11-xserver-utils weston xwayland python3 fontconfig)
+           openbox xfwm4 xfce4-panel dunst x11-xserver-utils weston xwayland python3 fontconfig
+           gnome-shell gnome-shell-extension-appindicator gjs
+           plasma-workspace plasma-desktop kwin-x11)
 
 # The footprint script's peers (bench/footprint.sh) and what drives them.
 bench_pkgs=(xdotool gkrellm conky-std)

@@ -15,43 +15,16 @@ PEER=$4
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh"
 source "$HERE/endurance_lib.sh"
+source "$HERE/wm_lib.sh"
 # A command that fails outside a test of its own ends the script: say which.
 set -o errtrace
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND failed" >&2' ERR
 
-# The main window under a window manager: a client window inside its frame.
-main_window() {
-    xwininfo -root -tree 2>/dev/null |
-        awk '/\("koravex" "koravex"\)  373x201/ && !w { w = $1 } END { if (w) print w }'
-}
 # The icon docked over XEmbed: a small window of the program inside the panel.
 tray_icon() {
     xwininfo -root -tree 2>/dev/null |
         awk '/\("koravex" "koravex"\)  [0-9]+x[0-9]+\+/ { split($0, a, ")  "); split(a[2], g, "[x+]");
               if (g[1] + 0 <= 64 && g[2] + 0 <= 64 && !w) w = $1 } END { if (w) print w }'
-}
-net_states() { xprop -id "$MAIN" _NET_WM_STATE 2>/dev/null; }
-wm_state() { xprop -id "$MAIN" WM_STATE 2>/dev/null | awk '/window state:/ { print $3 }'; }
-is_normal() { [ "$(wm_state)" = Normal ] && is_viewable "$MAIN"; }
-is_iconic() { [ "$(wm_state)" = Iconic ]; }
-# The window frame's bottom right corner is the work area's (the panel's strut honoured).
-at_corner() {
-    local x y w h l r t b ax ay aw ah
-    read -r x y w h < <(xwininfo -id "$MAIN" | awk '/Absolute upper-left X/ {x=$4}
-        /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END { print x, y, w, h }')
-    read -r l r t b < <(xprop -id "$MAIN" _NET_FRAME_EXTENTS | tr -d ',' | awk '{ print $3, $4, $5, $6 }')
-    read -r ax ay aw ah < <(xprop -root _NET_WORKAREA | tr -d ',' | awk '{ print $3, $4, $5, $6 }')
-    [ $((x + w + r)) -eq $((ax + aw)) ] && [ $((y + h + b)) -eq $((ay + ah)) ]
-}
-expect_shown_at_corner() {
-    wait_for 5 is_normal || fail "$1: the window is not shown (WM_STATE $(wm_state))"
-    wait_for 3 at_corner || fail "$1: the window is not in the work area's corner"
-    no_taskbar_entry || fail "$1: the window asks for a task-bar entry: $(net_states)"
-}
-no_taskbar_entry() {
-    local s
-    s=$(net_states)
-    [[ $s == *_NET_WM_STATE_SKIP_TASKBAR* && $s == *_NET_WM_STATE_SKIP_PAGER* ]]
 }
 
 # The panel: 27 pixels along the bottom; the notification area first, then the task list.
@@ -63,23 +36,6 @@ tasklist_colours() {
     import -window root -crop "600x20+60+$((SH - 24))" +repage -format '%k' info: 2>/dev/null ||
         echo unknown
 }
-
-# Pop-up menus are override-redirect windows at the top of the stack.
-open_menus() {
-    local w n=0
-    for w in $(xwininfo -root -children | awk '/^ +0x/ { print $1 }'); do
-        xwininfo -id "$w" 2>/dev/null | grep -q "Override Redirect State: yes" || continue
-        is_viewable "$w" || continue
-        local size
-        # A pop-up may be gone between the listing and this question.
-        size=$(xwininfo -id "$w" 2>/dev/null | awk '/Width:/ {w=$2} /Height:/ {h=$2} END { print w "x" h }') ||
-            continue
-        [ "$size" = 1x1 ] || [ "$size" = 3x3 ] || n=$((n + 1))
-    done
-    echo "$n"
-}
-menu_open() { [ "$(open_menus)" -gt "$MENUS_BEFORE" ]; }
-menu_closed() { [ "$(open_menus)" -eq "$MENUS_BEFORE" ]; }
 
 # The tray menu, by route: KEYS after it opened.
 menu_keys() {
@@ -109,11 +65,6 @@ icon_show() {
     fi
 }
 
-notify_owner() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
-        grep -q "boolean true"
-}
 recorded() { [ -f "$DIR/dunst.log" ] && wc -l <"$DIR/dunst.log" || echo 0; }
 recorded_at_least() { [ "$(recorded)" -ge "$1" ]; }
 
@@ -157,12 +108,7 @@ exercise() {
     xdotool windowactivate "$other_window" 2>/dev/null || true
     other_active() { xprop -root _NET_ACTIVE_WINDOW | grep -qi "${other_window#0x}"; }
     wait_for 5 other_active || fail "the other window did not become active"
-    on_top() {
-        local order
-        order=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/, /\n/g' | tr -d ' ')
-        [ "$(printf '%b\n' "$order" | grep -n -i "^${MAIN}\$" | cut -d: -f1)" -gt \
-            "$(printf '%b\n' "$order" | grep -n -i "^${other_window}\$" | cut -d: -f1)" ]
-    }
+    on_top() { stacked_over "$MAIN" "$other_window"; }
     wait_for 3 on_top || fail "the window went below the active one: $(xprop -root _NET_CLIENT_LIST_STACKING)"
     kill "$other"
     wait_for 5 sh -c "[ \$(import -window root -crop 600x20+60+$((SH - 24)) +repage -format %k info:) -le 2 ]" ||

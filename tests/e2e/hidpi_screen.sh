@@ -16,16 +16,6 @@ main_window() {
         awk '/\("koravex" "koravex"\)/ { split($0, a, ")  "); split(a[2], g, "x");
                                           if (g[1] + 0 > 300 && !w) w = $1 } END { if (w) print w }'
 }
-window_sum() { import -window "$MAIN" rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
-picture_changed() { [ "$(window_sum)" != "$1" ]; }
-# show_tab N SCALE: a click on tab N's caption, waiting until the window shows it.
-TAB_X=(27 93 152 210 291)
-show_tab() {
-    local before
-    before=$(window_sum)
-    xdotool mousemove --window "$MAIN" $((TAB_X[$1] * $2)) $((12 * $2)) click 1
-    wait_for 5 picture_changed "$before" || fail "tab $1 did not show"
-}
 # crop X Y W H OUT: part of the window as it is on the screen, in device pixels.
 crop() { import -window "$MAIN" -crop "${3}x${4}+${1}+${2}" +repage "$5"; }
 
@@ -42,24 +32,14 @@ for scale in 1 2; do
     [ "$size" = "$((373 * scale))x$((201 * scale))" ] || fail "window of $size at scale $scale"
 
     note "the pie (Gauge1 on the drives tab)"
-    show_tab 1 "$scale"
-    crop $((218 * scale)) $((88 * scale)) $((145 * scale)) $((97 * scale)) "$DIR/pie$scale.png"
+    show_tab_scaled 1 "$scale"
+    pie_crop "$scale" "$DIR/pie$scale.png"
     if [ "$scale" = 2 ]; then
-        # A 1x picture blown up is unchanged by halving and doubling again; the pie's edges
-        # and text at 2x are not.
-        convert "$DIR/pie2.png" -sample 50% -sample 200% "$DIR/pie2-doubled.png"
-        differ=$(compare -metric AE "$DIR/pie2.png" "$DIR/pie2-doubled.png" null: 2>&1 || true)
-        note "pixels that a 1x picture blown up would not have: $differ"
-        [ "${differ%%.*}" -ge 200 ] || fail "the pie is a 1x picture blown up ($differ)"
-        # The same picture as at 1x: halved, it differs from the 1x pie only along edges.
-        convert "$DIR/pie2.png" -sample 50% "$DIR/pie2-half.png"
-        differ=$(compare -metric AE "$DIR/pie1.png" "$DIR/pie2-half.png" null: 2>&1 || true)
-        note "pixels of the halved 2x pie unlike the 1x pie: $differ of $((145 * 97))"
-        [ "${differ%%.*}" -le $((145 * 97 / 10)) ] || fail "the 2x pie is another picture ($differ)"
+        expect_pie_at_2x "$DIR/pie1.png" "$DIR/pie2.png" "$DIR"
     fi
 
     note "the colour swatches (settings tab)"
-    show_tab 3 "$scale"
+    show_tab_scaled 3 "$scale"
     # Around the two swatches (each 15 x 15 in the window's layout, used then free colour):
     # every one of their device pixels has the swatch's colour.
     crop $((262 * scale)) $((135 * scale)) $((40 * scale)) $((50 * scale)) "$DIR/sw.png"

@@ -111,6 +111,37 @@ skip_if_instance_running() {
     fi
 }
 
+# At a scale of 1 or 2: MAIN's layout is the 1x one at SCALE times the pixels.
+# show_tab_scaled N SCALE: a click on tab N's caption, waiting until the window shows it.
+show_tab_scaled() {
+    local tabs=(27 93 152 210 291) before
+    before=$(import -window "$MAIN" rgb:- 2>/dev/null | md5sum)
+    xdotool mousemove --window "$MAIN" $((tabs[$1] * $2)) $((12 * $2)) click 1
+    tab_shown() { [ "$(import -window "$MAIN" rgb:- 2>/dev/null | md5sum)" != "$before" ]; }
+    wait_for 5 tab_shown || fail "tab $1 did not show"
+}
+# pie_crop SCALE OUT: the pie (Gauge1, on the drives tab) as it is on the screen, in device
+# pixels.
+pie_crop() {
+    import -window "$MAIN" -crop "$((145 * $1))x$((97 * $1))+$((218 * $1))+$((88 * $1))" +repage "$2"
+}
+# expect_pie_at_2x PIE1 PIE2 DIR: PIE2 (at scale 2) is drawn at the device resolution, not a
+# 1x picture blown up, and is the same picture as PIE1 (at scale 1).
+expect_pie_at_2x() {
+    local differ
+    # A 1x picture blown up is unchanged by halving and doubling again; the pie's edges and
+    # text at 2x are not.
+    convert "$2" -sample 50% -sample 200% "$3/pie2-doubled.png"
+    differ=$(compare -metric AE "$2" "$3/pie2-doubled.png" null: 2>&1 || true)
+    note "pixels that a 1x picture blown up would not have: $differ"
+    [ "${differ%%.*}" -ge 200 ] || fail "the pie is a 1x picture blown up ($differ)"
+    # The same picture as at 1x: halved, it differs from the 1x pie only along edges.
+    convert "$2" -sample 50% "$3/pie2-half.png"
+    differ=$(compare -metric AE "$1" "$3/pie2-half.png" null: 2>&1 || true)
+    note "pixels of the halved 2x pie unlike the 1x pie: $differ of $((145 * 97))"
+    [ "${differ%%.*}" -le $((145 * 97 / 10)) ] || fail "the 2x pie is another picture ($differ)"
+}
+
 cleanup_pids=()
 cleanup() {
     for p in "${cleanup_pids[@]}"; do
