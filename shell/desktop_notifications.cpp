@@ -111,8 +111,17 @@ void DesktopNotifications::send(const Warning& warning, Service service) {
         const bool delivered = reply.signature() == QLatin1String("u");
         if (delivered)
             lastId_ = reply.arguments().front().toUInt();
-        finish(warning, delivered);
+        finish(warning, delivered || repeatOfShown(reply));
     });
+}
+
+bool DesktopNotifications::repeatOfShown(const QDBusMessage& reply) const {
+    // Plasma refuses a notification like the last one it took (same program, title and text)
+    // within a second of it, a replacement too ("too many similar notifications"): the one it
+    // took, ours, is still on the screen with this text.
+    return lastId_ != 0 && reply.type() == QDBusMessage::ErrorMessage &&
+           reply.errorName() ==
+               QLatin1String("org.freedesktop.Notifications.Error.ExcessNotificationGeneration");
 }
 
 void DesktopNotifications::finish(const Warning& warning, bool delivered) {

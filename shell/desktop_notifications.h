@@ -3,6 +3,7 @@
 // Nothing here waits for the bus: every question and every call goes out asynchronously, so a
 // slow or stuck bus daemon or notification daemon never holds the caller's thread.
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -59,6 +60,8 @@ class DesktopNotifications : public QObject {
     void start(const Warning& warning);
     void send(const Warning& warning, Service service);
     void finish(const Warning& warning, bool delivered);
+    // An answer that refuses the warning as a repeat of the one the service shows.
+    bool repeatOfShown(const QDBusMessage& reply) const;
 
     QDBusConnection bus_;
     uint lastId_ = 0;

@@ -103,7 +103,7 @@ mouse_away() { xdotool mousemove 300 300; }
 
 # KDE's task manager, between the launchers and the tray: its picture without any window
 # (taken before the program starts) and now.
-TASKS=500x44+300+756
+TASKS=640x44+210+756
 tasks_as_before() { crop_screen "$TASKS" "$DIR/tasks-now.png" && same_picture "$DIR/tasks-before.png" "$DIR/tasks-now.png"; }
 tasks_changed() { ! tasks_as_before; }
 
@@ -189,9 +189,11 @@ notify_calls() {
         /^method call/ && /member=Notify$/ && index($0, "sender=" me " -> destination=org.freedesktop.Notifications ") {
             match($0, / serial=[0-9]+/); cur = substr($0, RSTART + 8, RLENGTH - 8)
             order[++k] = cur; n = 0; want = 0; next }
-        /^method return/ && index($0, "destination=" me " ") {
+        /^(method return|error)/ && index($0, "destination=" me " ") {
             match($0, /reply_serial=[0-9]+/); r = substr($0, RSTART + 13, RLENGTH - 13)
-            want = (r in call); cur = ""; next }
+            want = (r in call); cur = ""
+            if (want && /^error/) { match($0, /error_name=[^ ]+/); id[r] = substr($0, RSTART, RLENGTH); want = 0 }
+            next }
         /^(method|signal|error)/ { cur = ""; want = 0; next }
         cur != "" && n < 5 { v = $0; sub(/^ *(string|uint32) /, "", v); gsub(/^"|"$/, "", v)
                              call[cur] = call[cur] (n ? "|" : "") v; n++; next }
@@ -264,7 +266,7 @@ inside() {
     dbus-monitor --session "type='method_call',interface='com.canonical.dbusmenu'" \
         >"$DIR/menu-bus.log" 2>&1 &
     dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications'" \
-        "type='method_return'" >"$DIR/notify-bus.log" 2>&1 &
+        "type='method_return'" "type='error'" >"$DIR/notify-bus.log" 2>&1 &
     mouse_away
     icon_gone || fail "something coloured in the tray before the program starts"
     [ "$DESK" = kde ] && crop_screen "$TASKS" "$DIR/tasks-before.png"
@@ -383,7 +385,7 @@ inside() {
         crop_screen 1280x800+0+0 "$DIR/no-warning.png"
         fail "$(notify_calls | wc -l) warnings reached $service: $(notify_calls)"
     fi
-    local line first_id="" previous=0 n=0
+    local first_id="" previous=0 n=0 refused=0
     while IFS='|' read -r app replaces icon summary body id; do
         n=$((n + 1))
         [ -n "$id" ] || continue
@@ -394,11 +396,18 @@ inside() {
             *) fail "warning $n reads: $body" ;;
         esac
         [ "$replaces" = "$previous" ] || fail "warning $n replaces $replaces, not $previous"
+        # Plasma refuses a notification like the last it took within a second of it, as
+        # "too many": that one stays on the screen.
+        if [ "$DESK:$id" = kde:error_name=org.freedesktop.Notifications.Error.ExcessNotificationGeneration ] &&
+            [ -n "$first_id" ]; then
+            refused=$((refused + 1))
+            continue
+        fi
         [ -z "$first_id" ] && first_id=$id
         [ "$id" = "$first_id" ] || fail "warning $n became notification $id, beside $first_id: stacked"
         previous=$id
     done < <(notify_calls)
-    note "$n warnings, all notification $first_id"
+    note "$n warnings, all notification $first_id ($refused refused by the service as repeats)"
     [ "$(caption)" = Koravex ] || fail "the caption reads $(caption)"
     crop_screen 1280x800+0+0 "$DIR/warning.png"
 

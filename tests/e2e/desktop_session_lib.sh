@@ -125,7 +125,7 @@ tray_host_ready() {
 # the program's connections. KORAVEX_ITEM is that item.
 item_registered() {
     local item
-    for item in $(watcher_prop RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'"); do
+    for item in $(watcher_prop RegisteredStatusNotifierItems | { grep -o "'[^']*'" || true; } | tr -d "'"); do
         [ "$(bus_owner_pid "${item%%[@/]*}")" = "$KORAVEX_PID" ] && { KORAVEX_ITEM=$item; return 0; }
     done
     return 1

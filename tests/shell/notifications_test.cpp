@@ -20,7 +20,8 @@ using namespace koravex;
 namespace {
 
 // Plays org.freedesktop.Notifications: records each Notify; answers at once with the next id,
-// holds its answers while `hold` is set, or refuses.
+// holds its answers while `hold` is set, or refuses. With `refuseRepeats`, as Plasma's does:
+// a notification like the last one it took, within a second of it, is refused as too many.
 class FakeService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -34,7 +35,10 @@ class FakeService : public QObject, protected QDBusContext {
     QList<QDBusMessage> held;
     bool hold = false;
     bool refuse = false;
+    bool refuseRepeats = false;
     uint nextId = 41;
+    QString lastTaken;
+    QElapsedTimer sinceTaken;
 
   public slots:
     uint Notify(const QString&, uint replacesId, const QString&, const QString& summary,
@@ -44,6 +48,15 @@ class FakeService : public QObject, protected QDBusContext {
             sendErrorReply(QDBusError::AccessDenied, QStringLiteral("no"));
             return 0;
         }
+        if (refuseRepeats && summary + body == lastTaken && sinceTaken.isValid() &&
+            sinceTaken.elapsed() < 1000) {
+            sendErrorReply(
+                QStringLiteral("org.freedesktop.Notifications.Error.ExcessNotificationGeneration"),
+                QStringLiteral("Created too many similar notifications in quick succession"));
+            return 0;
+        }
+        lastTaken = summary + body;
+        sinceTaken.start();
         const uint id = replacesId ? replacesId : ++nextId;
         if (hold) {
             setDelayedReply(true);
@@ -74,6 +87,7 @@ class NotificationsTest : public QObject {
     void eachWarningReplacesTheLast();
     void warningsDuringACallWaitLatestWins();
     void refusedCallIsReported();
+    void repeatRefusedAsTooSoonIsStillShown();
     void stuckBusNeverHoldsTheCaller();
     void unansweredCallGivesWayToTheNext();
 
@@ -229,6 +243,38 @@ void NotificationsTest::refusedCallIsReported() {
     QVERIFY(notifications.showWarning(QStringLiteral("t"), QStringLiteral("refused"), 20000));
     QTRY_COMPARE(failed, QStringList{QStringLiteral("refused")});
     QCOMPARE(notifications.lastId(), 0u);
+    host.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+void NotificationsTest::repeatRefusedAsTooSoonIsStillShown() {
+    // Plasma takes the first warning and refuses the same one again within a second, even as
+    // its replacement: the first is still shown, so the caption must not say "not". Another
+    // text is taken; a first warning refused this way was never shown.
+    QDBusConnection host = connect(QStringLiteral("host-f"));
+    FakeService fake;
+    fake.refuseRepeats = true;
+    QVERIFY(host.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
+                                QDBusConnection::ExportAllSlots));
+    QVERIFY(host.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    DesktopNotifications notifications(connect(QStringLiteral("program-f")));
+    QStringList failed;
+    notifications.onFailed = [&](const QString&, const QString& text) { failed << text; };
+    for (const char* text : {"low", "low", "other"}) {
+        QVERIFY(notifications.showWarning(QStringLiteral("t"), QLatin1String(text), 20000));
+        QTRY_VERIFY(!notifications.callPending());
+    }
+    QCOMPARE(fake.calls.size(), 3);
+    QCOMPARE(fake.calls[1].replacesId, 42u);
+    QCOMPARE(fake.calls[2].replacesId, 42u);  // the refused repeat changed nothing
+    QCOMPARE(failed, QStringList{});
+    QCOMPARE(notifications.lastId(), 42u);
+
+    DesktopNotifications fresh(connect(QStringLiteral("program-g")));
+    fresh.onFailed = [&](const QString&, const QString& text) { failed << text; };
+    fake.lastTaken = QStringLiteral("tsame");
+    fake.sinceTaken.start();
+    QVERIFY(fresh.showWarning(QStringLiteral("t"), QStringLiteral("same"), 20000));
+    QTRY_COMPARE(failed, QStringList{QStringLiteral("same")});
     host.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
 }
 
