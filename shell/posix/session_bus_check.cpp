@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -73,6 +74,72 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
 
 enum class Attempt { Answered, Silent, NotTaken };
 
+// Reads into `got` until `enough` says so: Answered then, Silent at the deadline, NotTaken
+// when the other end closes first.
+template <typename Enough>
+Attempt receive(int fd, std::string& got, Clock::time_point deadline, Enough enough) {
+    while (!enough(got)) {
+        if (!waitFor(fd, POLLIN, deadline))
+            return Attempt::Silent;
+        char chunk[256];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            return Attempt::NotTaken;  // closed unanswered: a client fails at once too
+        got.append(chunk, static_cast<std::size_t>(n));
+    }
+    return Attempt::Answered;
+}
+
+Attempt receiveUntil(int fd, std::string& got, std::string_view end, Clock::time_point deadline) {
+    return receive(fd, got, deadline,
+                   [end](const std::string& g) { return g.find(end) != std::string::npos; });
+}
+
+Attempt receiveAtLeast(int fd, std::string& got, std::size_t bytes, Clock::time_point deadline) {
+    return receive(fd, got, deadline, [bytes](const std::string& g) { return g.size() >= bytes; });
+}
+
+// The fixed part of a message's header: byte order, type, flags, version, body length, serial.
+constexpr std::size_t kMessageHeaderBytes = 12;
+
+void appendU32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xff);  // little-endian, as 'l' says
+}
+
+void padTo8(std::string& out) {
+    while (out.size() % 8 != 0)
+        out += '\0';
+}
+
+// The bus's Hello call, the first message every client sends.
+std::string helloMessage() {
+    std::string fields;
+    const auto field = [&fields](char code, char type, std::string_view value) {
+        padTo8(fields);  // each field is a struct; the array starts 8-aligned (offset 16)
+        fields += code;
+        fields += '\1';  // the variant's signature: one type
+        fields += type;
+        fields += '\0';
+        appendU32(fields, static_cast<std::uint32_t>(value.size()));
+        fields += value;
+        fields += '\0';
+    };
+    field(1, 'o', "/org/freedesktop/DBus");         // path
+    field(6, 's', "org.freedesktop.DBus");          // destination
+    field(2, 's', "org.freedesktop.DBus");          // interface
+    field(3, 's', "Hello");                         // member
+    std::string message = {'l', '\1', '\0', '\1'};  // a method call, protocol version 1
+    appendU32(message, 0);                          // no body
+    appendU32(message, 1);                          // serial
+    appendU32(message, static_cast<std::uint32_t>(fields.size()));
+    message += fields;
+    padTo8(message);  // the (empty) body starts 8-aligned
+    return message;
+}
+
 Attempt tryBus(const BusSocket& socket, uid_t uid, Clock::time_point deadline) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -104,18 +171,18 @@ Attempt tryBus(const BusSocket& socket, uid_t uid, Clock::time_point deadline) {
         static_cast<ssize_t>(hello.size()))
         return Attempt::NotTaken;  // closed at once: no daemon behind it
     std::string line;
-    while (line.find('\n') == std::string::npos) {
-        if (!waitFor(fd.get(), POLLIN, deadline))
-            return Attempt::Silent;
-        char chunk[256];
-        const ssize_t got = ::recv(fd.get(), chunk, sizeof chunk, 0);
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (got <= 0)
-            return Attempt::NotTaken;  // closed unanswered: a client fails at once too
-        line.append(chunk, static_cast<std::size_t>(got));
-    }
-    return Attempt::Answered;
+    if (const auto got = receiveUntil(fd.get(), line, "\n", deadline); got != Attempt::Answered)
+        return got;
+    if (!line.starts_with("OK "))
+        return Attempt::Answered;  // refused: a client gives up at once as well
+    // Authenticated: the first message too, as a client's, so that a daemon that
+    // authenticates and then handles no message counts as silent.
+    const std::string begin = "BEGIN\r\n" + helloMessage();
+    if (::send(fd.get(), begin.data(), begin.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(begin.size()))
+        return Attempt::NotTaken;
+    std::string reply;
+    return receiveAtLeast(fd.get(), reply, kMessageHeaderBytes, deadline);
 }
 
 }  // namespace

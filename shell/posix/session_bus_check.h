@@ -3,8 +3,8 @@
 // connection (libdbus underneath) waits without limit for a bus that accepts and never
 // answers (a stopped daemon, a stale socket someone else listens on), and every later use of
 // the bus in the process (the tray, accessibility, warnings) waits behind that first one. So
-// the program asks first, with its own socket, whether the daemon starts the authentication
-// at all; one that does not is treated as no bus.
+// the program asks first, with its own socket, whether the daemon authenticates it and answers
+// its first message (Hello); one that does not is treated as no bus.
 #include <sys/types.h>
 #include <chrono>
 #include <memory>
@@ -29,13 +29,13 @@ std::optional<std::vector<BusSocket>> unixBusSockets(std::string_view address);
 
 enum class BusState {
     Unchecked,    // nothing this check can reach (another transport, no address): Qt decides
-    Answers,      // a daemon took the connection and answered the authentication
+    Answers,      // a daemon took the connection and answered (Hello, or refused us at once)
     Silent,       // a connection was taken (or queued) and nothing answered in time
     Unreachable,  // no socket took the connection: Qt fails at once as well
 };
 
 // Connects to each socket in turn, the way a client does (the first that takes the
-// connection is the bus), and starts the EXTERNAL authentication as `uid`. Waits no longer
+// connection is the bus), authenticates as `uid` (EXTERNAL) and sends Hello. Waits no longer
 // than `deadline`.
 BusState checkBus(const std::vector<BusSocket>& sockets, uid_t uid,
                   std::chrono::steady_clock::time_point deadline);

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -32,27 +34,39 @@ UniqueFd listening(const std::string& path, int backlog) {
     return fd;
 }
 
-// A bus on `path` for the test's length: "answers" reads the authentication line and answers
-// as a daemon does; "silent" accepts and reads nothing; "stopped" never accepts.
+// A bus on `path` for the test's length: "answers" authenticates and answers the first
+// message as a daemon does; "auth-only" authenticates and then reads nothing; "silent"
+// accepts and reads nothing; "stopped" never accepts.
 class FakeBus {
   public:
     FakeBus(const std::string& path, const QString& kind) : fd_(listening(path, 4)) {
         if (kind == QLatin1String("stopped") || !fd_.valid())
             return;
+        const bool authenticates = kind != QLatin1String("silent");
         const bool answers = kind == QLatin1String("answers");
-        worker_ = std::thread([this, answers] {
+        worker_ = std::thread([this, authenticates, answers] {
             const UniqueFd peer(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            const auto readUntil = [&peer](std::string& got, const std::string& end) {
+                char chunk[256];
+                while (got.find(end) == std::string::npos) {
+                    const ssize_t n = ::recv(peer.get(), chunk, sizeof chunk, 0);
+                    if (n <= 0)
+                        return false;
+                    got.append(chunk, static_cast<size_t>(n));
+                }
+                return true;
+            };
             std::string got;
-            char chunk[256];
-            while (answers && got.find("\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(peer.get(), chunk, sizeof chunk, 0);
-                if (n <= 0)
-                    break;
-                got.append(chunk, static_cast<size_t>(n));
-            }
-            if (answers && got.starts_with(std::string(1, '\0') + "AUTH EXTERNAL ")) {
+            if (authenticates && readUntil(got, "\r\n") &&
+                got.starts_with(std::string(1, '\0') + "AUTH EXTERNAL ")) {
                 const std::string ok = "OK 0123456789abcdef0123456789abcdef\r\n";
                 (void)!::send(peer.get(), ok.data(), ok.size(), MSG_NOSIGNAL);
+                got.clear();
+                // BEGIN, then the Hello call's member name ends its header.
+                if (answers && readUntil(got, "Hello")) {
+                    const std::string reply(16, '\2');
+                    (void)!::send(peer.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
+                }
             }
             while (!done_.load())
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -83,6 +97,7 @@ class SessionBusCheckTest : public QObject {
     void check_data();
     void check();
     void threadedCheckGivesUpAtTheDeadline();
+    void realDaemonAnswers();
 };
 
 void SessionBusCheckTest::addresses_data() {
@@ -118,6 +133,8 @@ void SessionBusCheckTest::check_data() {
     QTest::addColumn<BusState>("expected");
     QTest::newRow("answers") << QStringList{"answers"} << BusState::Answers;
     QTest::newRow("accepts, never answers") << QStringList{"silent"} << BusState::Silent;
+    QTest::newRow("authenticates, then answers nothing")
+        << QStringList{"auth-only"} << BusState::Silent;
     QTest::newRow("daemon stopped") << QStringList{"stopped"} << BusState::Silent;
     QTest::newRow("nothing there") << QStringList{"none"} << BusState::Unreachable;
     QTest::newRow("dead first, then one that answers")
@@ -163,6 +180,48 @@ void SessionBusCheckTest::threadedCheckGivesUpAtTheDeadline() {
     QVERIFY(Clock::now() - start < std::chrono::milliseconds(150));
     qputenv("DBUS_SESSION_BUS_ADDRESS", "tcp:host=localhost,port=1");
     QCOMPARE(SessionBusCheck(std::chrono::seconds(1)).result(Clock::now()), BusState::Unchecked);
+}
+
+void SessionBusCheckTest::realDaemonAnswers() {
+    // The real daemon takes the check's authentication and Hello (a malformed Hello would be
+    // dropped with the connection: Unreachable), and answers within a few milliseconds.
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("bus.conf"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
+                   "Configuration 1.0//EN\" "
+                   "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
+                   "<busconfig><type>session</type><listen>unix:path=%1</listen>"
+                   "<auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                   "<allow own=\"*\"/></policy>"
+                   "</busconfig>")
+                   .arg(dir.filePath(QStringLiteral("bus")))
+                   .toUtf8());
+    file.close();
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
+                  QStringLiteral("--config-file=") + config});
+    if (!daemon.waitForStarted(5000))
+        QSKIP("no dbus-daemon on this machine");
+    QByteArray address;
+    while (!address.contains('\n') && daemon.waitForReadyRead(10000))
+        address += daemon.readAllStandardOutput();
+    const auto sockets = unixBusSockets(address.trimmed().toStdString());
+    QVERIFY2(sockets.has_value(), address.constData());
+    const auto start = Clock::now();
+    const BusState state = checkBus(*sockets, ::getuid(), start + std::chrono::seconds(5));
+    QVERIFY2(state == BusState::Answers,
+             qPrintable(
+                 QStringLiteral("state %1 at %2").arg(int(state)).arg(QString::fromUtf8(address))));
+    qInfo("the daemon answered in %lld us",
+          static_cast<long long>(
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count()));
+    daemon.terminate();
+    daemon.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(SessionBusCheckTest)
