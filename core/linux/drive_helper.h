@@ -19,7 +19,8 @@
 //    child makes only async-signal-safe calls until it holds nothing but its socket: every
 //    other descriptor is closed (close_range), the signal mask and handlers are reset, and
 //    the launcher's own loop allocates nothing; the helpers it forks are children of that
-//    single-threaded process.
+//    single-threaded process (their allocations rely on glibc's fork leaving malloc usable
+//    in the child of a threaded process).
 //  - A helper answers each question on a thread of its own, so a drive stuck in the kernel
 //    holds only its own thread: the other drives keep answering, and a drive never has more
 //    than one question out per mount (DriveAnswers sees to that), so the threads are bounded.

@@ -51,10 +51,11 @@ finish() {
 trap finish EXIT
 
 # mount_fuse POINT NAME: a FUSE drive named NAME at POINT whose statfs answers at once (with
-# the same figures for every such drive); DAEMON is its pid. Drives are told apart by name.
+# the same figures for every such drive), each statfs a line in POINT.log; DAEMON is its pid.
+# Drives are told apart by name.
 mount_fuse() {
     mkdir -p "$1"
-    KORAVEX_FUSE_ANSWER=1 "$STUCK_FUSE" -f -o "fsname=$2" "$1" &
+    KORAVEX_FUSE_ANSWER=1 KORAVEX_FUSE_LOG="$1.log" "$STUCK_FUSE" -f -o "fsname=$2" "$1" &
     DAEMON=$!
     daemons+=("$DAEMON")
     wait_for 5 grep -q " $1 " /proc/self/mountinfo || fail "the FUSE drive did not mount at $1"
@@ -90,6 +91,9 @@ start_in() {
     switch_tab 3
     set_interval 500  # a refresh every half second
     switch_tab 1
+    # Asked twice: the first answer came back, and the refresh after it shows it.
+    asked_twice() { [ "$(wc -l <"$1.log" 2>/dev/null || echo 0)" -ge 2 ]; }
+    wait_for 10 asked_twice "$1" || fail "the drive at $1 was not asked"
     local a b=""
     stable() {
         a=$(window_sum)
