@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Faults of the drive launcher and of a drive's mount, on the real program showing its drives
 # tab: the launcher at 3 descriptors when its helper is killed (it cannot make a new one), the
-# launcher killed with its helper, and a FUSE drive stuck in a call (its daemon stopped) that
+# launcher in a pids cgroup that allows no fork, the launcher killed with its helper, and a FUSE drive stuck in a call (its daemon stopped) that
 # is lazily unmounted and mounted again. The shown drive is a FUSE drive that answers at once
 # with fixed figures: "the figures are back" is the drives tab showing exactly the picture it
 # showed before the fault. Each case prints how long a greeting (a second start, answered on
@@ -37,8 +37,13 @@ dead_or_zombie() { [ ! -e "/proc/$1" ] || [ "$(awk '{ print $3 }' "/proc/$1/stat
 
 dir=$(mktemp -d /mnt/koravex-drive-faults.XXXXXX)
 daemons=()
+cleanup_groups=()
 finish() {
     cleanup
+    for g in "${cleanup_groups[@]}"; do
+        while read -r p; do echo "$p" >/sys/fs/cgroup/pids/tasks; done <"$g/tasks" 2>/dev/null || true
+        rmdir "$g" 2>/dev/null || true
+    done
     for d in "${daemons[@]}"; do
         kill -CONT "$d" 2>/dev/null || true
         kill -KILL "$d" 2>/dev/null || true  # aborts the connection: stuck calls return
@@ -126,6 +131,31 @@ note "launcher at 3 descriptors: the figures back $(($(now_ms) - t0)) ms after t
 [ "$(children "$KORAVEX_PID")" = "$LAUNCHER" ] || fail "the launcher was replaced"
 [ -n "$(children "$LAUNCHER")" ] || fail "no new helper"
 sigterm_ends "launcher at 3 descriptors"
+
+# --- the launcher cannot fork: moved into a pids cgroup (v1) that allows no more processes
+pids_root=/sys/fs/cgroup/pids
+if [ -w "$pids_root/tasks" ] && mkdir "$pids_root/koravex-drive-faults.$$" 2>/dev/null; then
+    group=$pids_root/koravex-drive-faults.$$
+    cleanup_groups+=("$group")
+    mount_fuse "$dir/nofork" koravex-nofork
+    start_in "$dir/nofork"
+    home=$pids_root$(awk -F: '$2 == "pids" { print $3 }' "/proc/$LAUNCHER/cgroup")
+    echo 1 >"$group/pids.max"
+    echo "$LAUNCHER" >"$group/tasks"
+    kill -KILL "$HELPER"
+    wait_for 5 not_shown || fail "no fork: the drive stayed readable"
+    [ -z "$(children "$LAUNCHER")" ] || fail "no fork: the launcher made a helper"
+    [ "$(cat "$group/pids.events" 2>/dev/null | awk '{ print $2 }')" != 0 ] ||
+        fail "no fork: the cgroup refused no fork"
+    note "launcher that cannot fork: the drive reads as unreadable; a greeting took $(greet_ms) ms"
+    echo "$LAUNCHER" >"$home/tasks"
+    t0=$(now_ms)
+    wait_for 10 shown_again || fail "no fork: the figures never came back"
+    note "launcher that cannot fork: the figures back $(($(now_ms) - t0)) ms after it could again"
+    sigterm_ends "launcher that cannot fork"
+else
+    note "no writable pids cgroup (v1) here: a launcher's failing fork is tested through the seam only"
+fi
 
 # --- the launcher killed with its helper
 mount_fuse "$dir/killed" koravex-killed
