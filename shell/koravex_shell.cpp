@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QTimer>
 
+#include "shell/posix/x11_window_platform.h"
 #include "ui/main_window.h"
 
 namespace koravex {
@@ -17,7 +18,8 @@ KoravexShell::KoravexShell(Probes& probes, std::function<TrayKind()> detectTrayK
                            QDBusConnection bus, std::function<void()> endEventLoop)
     : tray_(std::move(detectTrayKind)),
       notifications_(std::move(bus)),
-      endEventLoop_(std::move(endEventLoop)) {
+      endEventLoop_(std::move(endEventLoop)),
+      platform_(std::make_unique<X11WindowPlatform>()) {
     notifications_.onFailed = [this](const QString& title, const QString& text) {
         deliveryFailed(title, text);
     };
@@ -35,6 +37,7 @@ WindowHooks KoravexShell::makeHooks() {
         return showBalloon(title, text);
     };
     hooks.quit = [this] { quit(); };
+    hooks.platform = platform_.get();
     // The event loop's first turn comes after the window was mapped.
     hooks.afterShown = [this](std::function<void()> work) {
         QTimer::singleShot(0, this, std::move(work));

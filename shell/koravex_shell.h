@@ -12,6 +12,7 @@
 #include "shell/instance_protocol.h"
 #include "shell/tray_icon.h"
 #include "ui/window_hooks.h"
+#include "ui/window_platform.h"
 
 namespace koravex {
 
@@ -54,6 +55,7 @@ class KoravexShell : public QObject {
     TrayIcon tray_;
     DesktopNotifications notifications_;
     std::function<void()> endEventLoop_;
+    std::unique_ptr<WindowPlatform> platform_;  // outlives the window
     std::unique_ptr<TForm1> window_;
 };
 

@@ -1,9 +1,6 @@
 #include "ui/beep.h"
 
-#include <QApplication>
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "ui/window_platform.h"
 
 namespace koravex {
 
@@ -12,16 +9,12 @@ std::function<void()>& beepHook() {
     return hook;
 }
 
-void errorBeep() {
+void errorBeep(WindowPlatform& platform) {
     if (const auto& hook = beepHook()) {
         hook();
         return;
     }
-#ifdef _WIN32
-    MessageBeep(MB_ICONHAND);
-#else
-    QApplication::beep();
-#endif
+    platform.errorBeep();
 }
 
 }  // namespace koravex

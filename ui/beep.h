@@ -1,11 +1,14 @@
 #pragma once
-// The system's error sound, with a seam for tests.
+// The error sound, with a seam for tests.
 #include <functional>
 
 namespace koravex {
 
+class WindowPlatform;
+
 // Called instead of the sound when set.
 std::function<void()>& beepHook();
-void errorBeep();
+// The platform's error sound (WindowPlatform::errorBeep), or the hook.
+void errorBeep(WindowPlatform& platform);
 
 }  // namespace koravex

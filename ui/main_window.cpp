@@ -2,19 +2,11 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QUrl>
-#ifdef _WIN32
-#include <windows.h>
-
-#include <shellapi.h>
-#endif
 
 #include "core/drive_list.h"
 #include "ui/app_icons.h"
@@ -22,8 +14,8 @@
 #include "ui/drive_list_view.h"
 #include "ui/gauge.h"
 #include "ui/refresh_timer.h"
-#include "ui/taskbar_hints.h"
 #include "ui/window_controls.h"
+#include "ui/window_platform.h"
 
 namespace koravex {
 
@@ -39,7 +31,9 @@ TForm1::TForm1(Probes& probes, WindowHooks hooks, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       probes_(probes),
-      hooks_(std::move(hooks)) {
+      hooks_(std::move(hooks)),
+      ownPlatform_(hooks_.platform ? nullptr : std::make_unique<WindowPlatform>()),
+      platform_(hooks_.platform ? *hooks_.platform : *ownPlatform_) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Koravex"));
     // The layout was made for a narrow face: where "MS Sans Serif" is missing, a condensed
@@ -129,6 +123,7 @@ void TForm1::FormCreate() {
     usedColor_ = 0xFF0000;
     setFixedSize(PageControl1->width(), PageControl1->height());
     placeBottomRight();
+    platform_.windowCreated(*this);
     if (hooks_.addTrayIcon)
         hooks_.addTrayIcon();
     Image1->setPixmap(QPixmap::fromImage(drawApplicationIcon(32)));
@@ -147,41 +142,17 @@ QMenu* TForm1::popupMenu() const {
 }
 
 void TForm1::placeBottomRight() {
-#ifdef _WIN32
-    // Once the native window exists its own rectangle is used: the frame Qt assumes can
-    // differ from the one the system draws by a few pixels.
-    if (testAttribute(Qt::WA_WState_Created) && internalWinId() != 0) {
-        const HWND window = reinterpret_cast<HWND>(internalWinId());
-        RECT area{};
-        RECT outer{};
-        if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && GetWindowRect(window, &outer)) {
-            SetWindowPos(window, nullptr, area.right - (outer.right - outer.left),
-                         area.bottom - (outer.bottom - outer.top), 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            placedFrame_ = frameGeometry().size();
-            return;
-        }
-    }
-#endif
-    const QScreen* where = screen();
-    if (!where)
-        return;
-    const QRect area = where->availableGeometry();
-    const QSize outer = frameGeometry().size();
-    move(area.x() + area.width() - outer.width(), area.y() + area.height() - outer.height());
-    placedFrame_ = outer;
+    platform_.placeBottomRight(*this);
 }
 
 void TForm1::moveEvent(QMoveEvent* event) {
-    // The window manager adds its frame after the first placement: place again with it.
-    if (isVisible() && frameGeometry().size() != placedFrame_)
-        placeBottomRight();
+    platform_.windowMoved(*this);
     QWidget::moveEvent(event);
 }
 
 void TForm1::setVisible(bool visible) {
     if (visible && !isVisible())
-        askNoTaskbarEntry(this);
+        platform_.beforeMapping(*this);
     QWidget::setVisible(visible);
 }
 
@@ -191,7 +162,7 @@ void TForm1::Details1Click() {
     // task-bar hints go first).
     if (windowState() & Qt::WindowMinimized) {
         if (!isVisible())
-            askNoTaskbarEntry(this);
+            platform_.beforeMapping(*this);
         setWindowState(windowState() & ~Qt::WindowMinimized);
     }
     show();
@@ -251,14 +222,7 @@ void TForm1::Label24MouseLeave() {
 }
 
 void TForm1::Label24Click() {
-#ifdef _WIN32
-    // The page opens in a window the user can see: the shell is asked with SW_SHOWNORMAL.
-    ShellExecuteW(reinterpret_cast<HWND>(winId()), L"open",
-                  reinterpret_cast<const wchar_t*>(QString::fromLatin1(kMakerPage).utf16()),
-                  nullptr, nullptr, SW_SHOWNORMAL);
-#else
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerPage)));
-#endif
+    platform_.openLink(*this, QString::fromLatin1(kMakerPage));
 }
 
 }  // namespace koravex

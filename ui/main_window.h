@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ class ImageList;
 class PaintBox;
 class RefreshTimer;
 class UpDown;
+class WindowPlatform;
 
 // An alert's text as the balloon takes it: at most 255 characters, none cut in two.
 QString balloonText(const QString& alert);
@@ -43,7 +45,8 @@ class TForm1 : public QWidget {
     Q_OBJECT
   public:
     // Runs FormCreate: colours (free 0xFF00FF then used 0xFF0000), client size from
-    // PageControl1, bottom-right placement in the available geometry (frame included),
+    // PageControl1, bottom-right placement in the work area (frame included, through the
+    // platform), the platform told of the window,
     // hooks.addTrayIcon(), Image1 = application icon, fill ListView1 (handed to
     // hooks.afterShown where set), one refresh now,
     // Timer1 started (its first tick one interval after that refresh).
@@ -114,10 +117,11 @@ class TForm1 : public QWidget {
 
     Probes& probes_;
     WindowHooks hooks_;
+    std::unique_ptr<WindowPlatform> ownPlatform_;  // Qt alone, when the hooks bring none
+    WindowPlatform& platform_;
     std::uint32_t freeColor_ = 0;
     std::uint32_t usedColor_ = 0;
     QColor dialogColor_ = Qt::black;                // the colour last confirmed in ColorDialog1
-    QSize placedFrame_;                             // the outer size the last placement used
     std::optional<std::string> reportedThreshold_;  // bad threshold text already reported
     // Set while the window is hidden: the refresh then runs only the low-space watch, and
     // the figures are read and written afresh when the window is shown again. While it is

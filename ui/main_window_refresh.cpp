@@ -17,6 +17,7 @@
 #include "ui/main_window.h"
 #include "ui/refresh_timer.h"
 #include "ui/window_controls.h"
+#include "ui/window_platform.h"
 
 namespace koravex {
 
@@ -169,6 +170,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::hideEvent(QHideEvent* event) {
     if (!event->spontaneous()) {
+        platform_.windowHidden(*this);
         figuresHidden_ = true;
         if (Timer1->isEnabled() && nothingToWatch()) {
             Timer1->setEnabled(false);
@@ -210,7 +212,7 @@ void TForm1::writeDisplay(const DisplayModel& model, FigureParts parts) {
 
 void TForm1::raiseAlerts(const std::vector<LowSpaceAlert>& alerts) {
     for (const LowSpaceAlert& alert : alerts) {
-        errorBeep();
+        errorBeep(platform_);
         const bool shown = hooks_.showBalloon ? hooks_.showBalloon(QStringLiteral("Внимание!"),
                                                                    balloonText(text(alert.text)))
                                               : true;

@@ -6,6 +6,8 @@
 
 namespace koravex {
 
+class WindowPlatform;
+
 struct WindowHooks {
     // Step 4 of the window's creation: add the tray icon.
     std::function<void()> addTrayIcon;
@@ -19,6 +21,9 @@ struct WindowHooks {
     // this, to run once the window is up; left empty, it is done at once. Showing the
     // settings tab before then fills the list at once all the same.
     std::function<void(std::function<void()> work)> afterShown;
+    // The platform's placement, window-manager hints, sound and link opening; it outlives the
+    // window. Left empty, the window makes its own with Qt alone.
+    WindowPlatform* platform = nullptr;
 };
 
 }  // namespace koravex

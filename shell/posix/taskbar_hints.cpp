@@ -1,4 +1,4 @@
-#include "ui/taskbar_hints.h"
+#include "shell/posix/taskbar_hints.h"
 
 #include <QGuiApplication>
 #include <QWidget>
@@ -83,22 +83,9 @@ void askNoTaskbarEntry(QWidget* window) {
     xcb_flush(c);
 }
 
-bool hasNoTaskbarEntry(QWidget* window) {
-    xcb_connection_t* c = x11Connection();
-    if (!c || !window)
-        return false;
-    const StateAtoms& a = stateAtoms(c);
-    const std::vector<xcb_atom_t> states =
-        readStates(c, static_cast<xcb_window_t>(window->winId()), a.state);
-    return contains(states, a.skipTaskbar) && contains(states, a.skipPager);
-}
-
 #else
 
 void askNoTaskbarEntry(QWidget*) {}
-bool hasNoTaskbarEntry(QWidget*) {
-    return false;
-}
 
 #endif
 

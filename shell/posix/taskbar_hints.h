@@ -11,7 +11,4 @@ namespace koravex {
 // outside X11.
 void askNoTaskbarEntry(QWidget* window);
 
-// True when the window's _NET_WM_STATE lists both skip states (false outside X11).
-bool hasNoTaskbarEntry(QWidget* window);
-
 }  // namespace koravex
