@@ -38,6 +38,7 @@ WindowsShell::WindowsShell(Probes& probes, TrayRecord::NotifyCall notify,
         return tray_.showBalloon(title, text);
     };
     hooks.quit = [this] { quit(); };
+    hooks.platform = &platform_;
     window_ = std::make_unique<TForm1>(probes, std::move(hooks));
     tray_.onRightButtonDown = [this](POINT cursor) { openMenuAt(cursor); };
     tray_.onLeftDoubleClick = [this] { window_->Details1Click(); };

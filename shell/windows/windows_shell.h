@@ -8,6 +8,7 @@
 
 #include "core/probes.h"
 #include "shell/windows/tray_record.h"
+#include "shell/windows/windows_platform.h"
 #include "ui/window_hooks.h"
 
 namespace koravex {
@@ -40,6 +41,7 @@ class WindowsShell : public QObject, public QAbstractNativeEventFilter {
 
     TrayRecord tray_;
     std::function<void()> endEventLoop_;
+    WindowsPlatform platform_;  // outlives the window
     std::unique_ptr<TForm1> window_;
     HWND mainWindow_ = nullptr;
 };
