@@ -23,6 +23,14 @@
 #include "core/linux/linux_probes.h"
 #include "tests/linux/fixture_calls.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define KORAVEX_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KORAVEX_UNDER_TSAN 1
+#endif
+#endif
+
 namespace koravex {
 namespace {
 
@@ -332,6 +340,16 @@ class GatedCalls : public FixtureCalls {
 bool processGone(pid_t pid) {
     return !std::filesystem::exists("/proc/" + std::to_string(pid));
 }
+// Until the asker has seen its helper's socket close (it leaves that helper behind).
+bool helperSeenGone(HelperDriveAsker& asker) {
+    for (int i = 0; i < 2500 && asker.helperPid() > 0; ++i) {
+        asker.collect(Clock::time_point::min());
+        if (asker.helperPid() > 0)
+            std::this_thread::sleep_for(2ms);
+    }
+    return asker.helperPid() < 0;
+}
+
 // Gone, or a zombie nobody reaped yet; false when still running after 5 s.
 bool waitDead(pid_t pid) {
     for (int i = 0; i < 2500; ++i) {
@@ -671,7 +689,7 @@ TEST_F(DriveHelperTest, DeadOrStoppedLauncherIsReapedAndReplaced) {
         ASSERT_GT(helper, 0);
         ASSERT_EQ(::kill(launcher, c.signal), 0);
         ASSERT_EQ(::kill(helper, SIGKILL), 0);
-        ASSERT_TRUE(waitDead(helper));
+        ASSERT_TRUE(helperSeenGone(asker));
         if (c.signal == SIGKILL) {
             ASSERT_TRUE(waitDead(launcher));
         }
@@ -760,14 +778,21 @@ TEST_F(DriveHelperTest, HelpersInheritNothingButTheirSocket) {
     struct sigaction before {};
     ASSERT_EQ(::sigaction(SIGUSR2, &usr2, &before), 0);
     leaked = ::open("/dev/zero", O_RDONLY);
-    std::thread busy([] { std::this_thread::sleep_for(100ms); });  // a second thread
+#ifndef KORAVEX_UNDER_TSAN
+    // A second thread, as the program has. ThreadSanitizer cannot follow a threaded
+    // process's fork down to a grandchild that starts threads of its own (its thread table
+    // still holds the parent's threads), so its build forks from one thread here.
+    std::thread busy([] { std::this_thread::sleep_for(100ms); });
+#endif
     const pid_t helper = asker.helperPid();
     ASSERT_EQ(::kill(first, SIGKILL), 0);
     ASSERT_EQ(::kill(helper, SIGKILL), 0);
     ASSERT_TRUE(waitDead(first));
-    ASSERT_TRUE(waitDead(helper));
+    ASSERT_TRUE(helperSeenGone(asker));
     const bool asked = askUntilSent(asker, 1, 5s) != Clock::duration::max();
+#ifndef KORAVEX_UNDER_TSAN
     busy.join();
+#endif
     ::close(leaked);
     ::sigaction(SIGUSR2, &before, nullptr);
     ASSERT_TRUE(asked);
