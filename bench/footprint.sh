@@ -2,13 +2,26 @@
 # Measures the whole program as a user runs it, beside a bare Qt tray program and two peers
 # (gkrellm and conky's X11 build), on a virtual X display with a tray host, and prints one
 # table. Every program is started, driven and measured the same way in the same run.
-#   bench/footprint.sh [BUILD_DIR] [--quick]
-# --quick shortens every period (for checking the script itself; the figures are then rough).
+# As root it runs in a network and mount namespace of its own, where every figure the
+# programs show moves: a bounded UDP sender on lo (200 bytes every 20 ms) and a tmpfs drive
+# that is written and truncated in a bounded loop (1 MiB a second); every program is started
+# in that drive, so Koravex's drives tab shows it (the current directory's drive) and conky
+# shows its free space too. Without root the traffic goes over the machine's own lo and the
+# file is written into a scratch directory on the drive of /tmp (and the drives tab shows C:).
+#   bench/footprint.sh [BUILD_DIR] [--quick] [--updates]
+# --quick shortens every period (for checking the script itself; the figures are then rough);
+# --updates measures only the CPU per update (full length), the rest of the table stays empty.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
-quick=0
-[ "${2:-}" = --quick ] && quick=1
+quick=0 updates_only=0
+for arg in "${@:2}"; do
+    case $arg in
+        --quick) quick=1 ;;
+        --updates) updates_only=1 ;;
+        *) echo "unknown option $arg" >&2; exit 2 ;;
+    esac
+done
 
 koravex=$PWD/$build/shell/koravex
 baseline=$PWD/$build/bench/koravex-baseline
@@ -24,7 +37,14 @@ if [ $quick = 1 ]; then
 fi
 
 if [ -z "${KORAVEX_FOOTPRINT_INNER:-}" ]; then
-    bash scripts/deps.sh bench  # the peers, xdotool and the X tools, when missing
+    if [ -z "${KORAVEX_FOOTPRINT_NS:-}" ]; then
+        bash scripts/deps.sh bench  # the peers, xdotool and the X tools, when missing
+        if [ "$(id -u)" = 0 ]; then
+            export KORAVEX_FOOTPRINT_NS=1
+            exec unshare -n -m "$0" "$@"
+        fi
+        export KORAVEX_FOOTPRINT_NS=0
+    fi
     export KORAVEX_FOOTPRINT_INNER=1
     # A runtime directory of its own: the instance measured never meets one the user runs.
     XDG_RUNTIME_DIR=$(mktemp -d /tmp/koravex-rt.XXXXXX)
@@ -38,9 +58,65 @@ started=()
 work=$(mktemp -d /tmp/koravex-footprint.XXXXXX)
 cleanup() {
     for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done
+    if [ "$KORAVEX_FOOTPRINT_NS" = 1 ] && [ -n "${drive:-}" ]; then
+        umount -l "$drive" 2>/dev/null || true
+        rmdir "$drive" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# What moves. Both load generators end by themselves after four hours at the latest, and with
+# this script in any case.
+bound=14400
+drive=$work/drive
+if [ "$KORAVEX_FOOTPRINT_NS" = 1 ]; then
+    # A tmpfs is a drive where a user mounts one (under /mnt); this one only in this namespace.
+    drive=$(mktemp -d /mnt/koravex-footprint.XXXXXX)
+    ip link set lo up
+    # gkrellm charts only the interfaces the main routing table lists.
+    ip route add 127.0.0.0/8 dev lo table main
+    mount -t tmpfs -o size=64m koravex-bench "$drive"
+    moving="lo and a 64 MiB tmpfs, in namespaces of their own"
+else
+    moving="the machine's lo and a file on the drive of /tmp (not in namespaces of their own)"
+    mkdir -p "$drive"
+fi
+python3 - "$bound" <<'PY' &
+import socket, sys, time
+end = time.monotonic() + float(sys.argv[1])
+rx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+rx.bind(("127.0.0.1", 0))
+rx.setblocking(False)
+tx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+payload = b"k" * 200
+due = time.monotonic()
+while due < end:
+    tx.sendto(payload, rx.getsockname())
+    try:
+        while True:
+            rx.recv(2048)
+    except BlockingIOError:
+        pass
+    due += 0.02
+    time.sleep(max(0.0, due - time.monotonic()))
+PY
+started+=($!)
+python3 - "$bound" "$drive/filling" <<'PY' &
+import sys, time
+end = time.monotonic() + float(sys.argv[1])
+chunk = b"\xa5" * (256 * 1024)
+with open(sys.argv[2], "wb") as f:
+    while time.monotonic() < end:
+        for _ in range(48):  # 12 MiB in 12 s, then empty again
+            f.write(chunk)
+            f.flush()
+            time.sleep(0.25)
+        f.truncate(0)
+        f.seek(0)
+PY
+started+=($!)
+export KORAVEX_PEER_DRIVE=$drive  # conky's configuration shows this drive's free space
 
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true \
     >/dev/null 2>&1 &
@@ -121,7 +197,7 @@ NAME[conky]=ConkyPeer CMD[conky]="conky -q -c $conky_conf"
 launch() {
     MS='' PID=''
     # shellcheck disable=SC2086  # the command lines above hold no quoted words
-    read -r MS PID < <("$xprobe" wait-map "${NAME[$1]}" -- ${CMD[$1]})
+    read -r MS PID < <(cd "$drive" && exec "$xprobe" wait-map "${NAME[$1]}" -- ${CMD[$1]})
     [ -n "$PID" ] || { echo "${NAME[$1]} did not show its window" >&2; exit 1; }
     started+=("$PID")
 }
@@ -153,8 +229,9 @@ declare -A R
 
 # Start-up, the programs in turn within each round, so that a change of load on the
 # machine falls on all of them alike.
-echo "Start-up ($starts starts each, in turn)..." >&2
 progs=(koravex baseline textbase gkrellm conky)
+if [ $updates_only = 0 ]; then
+echo "Start-up ($starts starts each, in turn)..." >&2
 declare -A TIMES
 for ((i = 0; i < starts; i++)); do
     for prog in "${progs[@]}"; do
@@ -210,6 +287,7 @@ for prog in "${progs[@]}"; do
     stop "$pid"
     sleep 0.5
 done
+fi
 
 # CPU per update at one update a second. The three programs run at once but only the one
 # measured is let run (the others are stopped with SIGSTOP), so the X server's time in the
@@ -266,6 +344,8 @@ for prog in gkrellm conky; do kill -CONT "${PIDS[$prog]}"; done
 for prog in koravex gkrellm conky; do stop "${PIDS[$prog]}"; done
 sleep 0.5
 
+slope='' first_rss='' last_rss=''
+if [ $updates_only = 0 ]; then
 echo "Hand-over ($starts second starts)..." >&2
 launch koravex
 first=$PID
@@ -275,7 +355,7 @@ for ((i = 0; i < starts; i++)); do
     "$xprobe" close Koravex
     sleep 0.5
     "$xprobe" viewable Koravex && { echo "window did not hide" >&2; exit 1; }
-    ms=$("$xprobe" wait-map Koravex -- "$koravex" | awk '{print $1}')
+    ms=$(cd "$drive" && "$xprobe" wait-map Koravex -- "$koravex" | awk '{print $1}')
     times+=("$ms")
     sleep 0.5
 done
@@ -300,32 +380,34 @@ slope=$(printf '%s\n' "${samples[@]}" | awk '{n++; sx+=$1; sy+=$2; sxx+=$1*$1; s
     END {d=n*sxx-sx*sx; if (d==0) print 0; else printf "%.2f", (n*sxy-sx*sy)/d*60}')
 first_rss=$(printf '%s\n' "${samples[@]}" | head -1 | awk '{print $2}')
 last_rss=$(printf '%s\n' "${samples[@]}" | tail -1 | awk '{print $2}')
+fi
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b == 0) print "-"; else printf "%.2f", a / b}'; }
 cat <<TABLE
 Load while measuring: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc) cores.
+Moving at every update: $moving.
 
 | Figure | Koravex | Baseline | Baseline with text | gkrellm | conky |
 |---|---|---|---|---|---|
-| Start-up, exec to window mapped, median of $starts (ms) | ${R[start_med_koravex]} | ${R[start_med_baseline]} | ${R[start_med_textbase]} | ${R[start_med_gkrellm]} | ${R[start_med_conky]} |
-| Start-up, max of $starts (ms) | ${R[start_max_koravex]} | ${R[start_max_baseline]} | ${R[start_max_textbase]} | ${R[start_max_gkrellm]} | ${R[start_max_conky]} |
-| RSS ${settle} s after start, shown (KiB) | ${R[rss_shown_koravex]} | ${R[rss_shown_baseline]} | ${R[rss_shown_textbase]} | ${R[rss_shown_gkrellm]} | ${R[rss_shown_conky]} |
-| RSS of its helper processes, shown (KiB) | ${R[rss_helpers_koravex]} | ${R[rss_helpers_baseline]} | ${R[rss_helpers_textbase]} | ${R[rss_helpers_gkrellm]} | ${R[rss_helpers_conky]} |
-| Private dirty with the helpers, shown (KiB) | ${R[dirty_shown_koravex]} | ${R[dirty_shown_baseline]} | ${R[dirty_shown_textbase]} | ${R[dirty_shown_gkrellm]} | ${R[dirty_shown_conky]} |
-| RSS hidden (KiB) | ${R[rss_hidden_koravex]} | ${R[rss_hidden_baseline]} | ${R[rss_hidden_textbase]} | | |
-| Private dirty with the helpers, hidden (KiB) | ${R[dirty_hidden_koravex]} | ${R[dirty_hidden_baseline]} | ${R[dirty_hidden_textbase]} | | |
-| CPU per update at 1 s ($updates updates), ms: memory tab | ${R[updns_k_mem]} | | | ${R[updns_gkrellm]} | ${R[updns_conky]} |
-| the same, drives tab | ${R[updns_k_drv]} | | | | |
-| the same, network tab | ${R[updns_k_net]} | | | | |
-| the same from utime+stime (10 ms ticks): memory, drives, network tab | ${R[upd_k_mem]}, ${R[upd_k_drv]}, ${R[upd_k_net]} | | | ${R[upd_gkrellm]} | ${R[upd_conky]} |
-| X server CPU per update in the same periods, ms: memory, drives, network tab | ${R[updxns_k_mem]}, ${R[updxns_k_drv]}, ${R[updxns_k_net]} | ${R[x_idle]} a second, idle | | ${R[updxns_gkrellm]} | ${R[updxns_conky]} |
-| the same from utime+stime | ${R[updx_k_mem]}, ${R[updx_k_drv]}, ${R[updx_k_net]} | | | ${R[updx_gkrellm]} | ${R[updx_conky]} |
-| CPU per update against gkrellm's: memory, drives, network tab | $(ratio "${R[updns_k_mem]}" "${R[updns_gkrellm]}"), $(ratio "${R[updns_k_drv]}" "${R[updns_gkrellm]}"), $(ratio "${R[updns_k_net]}" "${R[updns_gkrellm]}") | | | 1 | $(ratio "${R[updns_conky]}" "${R[updns_gkrellm]}") |
-| CPU, 100 ms interval, memory tab shown (% of a core) | ${R[cpu_mem_koravex]} | ${R[cpu_default_baseline]} | | | |
-| CPU, 100 ms interval, network tab shown | ${R[cpu_net_koravex]} | | | | |
-| CPU, 100 ms interval, hidden, no drive ticked | ${R[cpu_hidden_koravex]} | | | | |
-| Wake-ups a second, hidden, no drive ticked (context switches of all threads) | ${R[wake_hidden]} | | | | |
-| CPU, default 5000 ms interval, shown | ${R[cpu_default_koravex]} | | | | |
-| Hand-over, second start to window shown, median of $starts (ms) | ${R[handover]} | | | | |
+| Start-up, exec to window mapped, median of $starts (ms) | ${R[start_med_koravex]:-} | ${R[start_med_baseline]:-} | ${R[start_med_textbase]:-} | ${R[start_med_gkrellm]:-} | ${R[start_med_conky]:-} |
+| Start-up, max of $starts (ms) | ${R[start_max_koravex]:-} | ${R[start_max_baseline]:-} | ${R[start_max_textbase]:-} | ${R[start_max_gkrellm]:-} | ${R[start_max_conky]:-} |
+| RSS ${settle} s after start, shown (KiB) | ${R[rss_shown_koravex]:-} | ${R[rss_shown_baseline]:-} | ${R[rss_shown_textbase]:-} | ${R[rss_shown_gkrellm]:-} | ${R[rss_shown_conky]:-} |
+| RSS of its helper processes, shown (KiB) | ${R[rss_helpers_koravex]:-} | ${R[rss_helpers_baseline]:-} | ${R[rss_helpers_textbase]:-} | ${R[rss_helpers_gkrellm]:-} | ${R[rss_helpers_conky]:-} |
+| Private dirty with the helpers, shown (KiB) | ${R[dirty_shown_koravex]:-} | ${R[dirty_shown_baseline]:-} | ${R[dirty_shown_textbase]:-} | ${R[dirty_shown_gkrellm]:-} | ${R[dirty_shown_conky]:-} |
+| RSS hidden (KiB) | ${R[rss_hidden_koravex]:-} | ${R[rss_hidden_baseline]:-} | ${R[rss_hidden_textbase]:-} | | |
+| Private dirty with the helpers, hidden (KiB) | ${R[dirty_hidden_koravex]:-} | ${R[dirty_hidden_baseline]:-} | ${R[dirty_hidden_textbase]:-} | | |
+| CPU per update at 1 s ($updates updates), ms: memory tab | ${R[updns_k_mem]:-} | | | ${R[updns_gkrellm]:-} | ${R[updns_conky]:-} |
+| the same, drives tab | ${R[updns_k_drv]:-} | | | | |
+| the same, network tab | ${R[updns_k_net]:-} | | | | |
+| the same from utime+stime (10 ms ticks): memory, drives, network tab | ${R[upd_k_mem]:-}, ${R[upd_k_drv]:-}, ${R[upd_k_net]:-} | | | ${R[upd_gkrellm]:-} | ${R[upd_conky]:-} |
+| X server CPU per update in the same periods, ms: memory, drives, network tab | ${R[updxns_k_mem]:-}, ${R[updxns_k_drv]:-}, ${R[updxns_k_net]:-} | ${R[x_idle]:-} a second, idle | | ${R[updxns_gkrellm]:-} | ${R[updxns_conky]:-} |
+| the same from utime+stime | ${R[updx_k_mem]:-}, ${R[updx_k_drv]:-}, ${R[updx_k_net]:-} | | | ${R[updx_gkrellm]:-} | ${R[updx_conky]:-} |
+| CPU per update against gkrellm's: memory, drives, network tab | $(ratio "${R[updns_k_mem]:-0}" "${R[updns_gkrellm]:-0}"), $(ratio "${R[updns_k_drv]:-0}" "${R[updns_gkrellm]:-0}"), $(ratio "${R[updns_k_net]:-0}" "${R[updns_gkrellm]:-0}") | | | 1 | $(ratio "${R[updns_conky]:-0}" "${R[updns_gkrellm]:-0}") |
+| CPU, 100 ms interval, memory tab shown (% of a core) | ${R[cpu_mem_koravex]:-} | ${R[cpu_default_baseline]:-} | | | |
+| CPU, 100 ms interval, network tab shown | ${R[cpu_net_koravex]:-} | | | | |
+| CPU, 100 ms interval, hidden, no drive ticked | ${R[cpu_hidden_koravex]:-} | | | | |
+| Wake-ups a second, hidden, no drive ticked (context switches of all threads) | ${R[wake_hidden]:-} | | | | |
+| CPU, default 5000 ms interval, shown | ${R[cpu_default_koravex]:-} | | | | |
+| Hand-over, second start to window shown, median of $starts (ms) | ${R[handover]:-} | | | | |
 | RSS growth over ${growth_period} s at 100 ms, network tab (KiB: first, last, slope per minute) | ${first_rss} -> ${last_rss}, ${slope}/min | | | | |
 TABLE
