@@ -11,6 +11,7 @@
 #include "ui/figure_label.h"
 #include "ui/gauge.h"
 #include "ui/main_window.h"
+#include "ui/traffic_cell_delegate.h"
 #include "ui/window_controls.h"
 
 namespace koravex {
@@ -127,6 +128,7 @@ void TForm1::buildNetworkTab(QWidget* page) {
     lvTraffic->setSortingEnabled(false);
     lvTraffic->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvTraffic->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvTraffic->setItemDelegate(new TrafficCellDelegate(lvTraffic));
 }
 
 }  // namespace koravex

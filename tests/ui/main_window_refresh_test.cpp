@@ -15,6 +15,7 @@
 #include "ui/figure_label.h"
 #include "ui/gauge.h"
 #include "ui/refresh_timer.h"
+#include "ui/traffic_cell_delegate.h"
 #include "window_test_support.h"
 
 using namespace koravex;
@@ -76,6 +77,8 @@ class MainWindowRefreshTest : public QObject {
     void trafficTableOneRepaintPerRebuild_data();
     void trafficTableOneRepaintPerRebuild();
     void trafficTableNotPaintedWhileHidden();
+    void trafficCellsLookAsTheStyleDrawsThem_data();
+    void trafficCellsLookAsTheStyleDrawsThem();
     void hiddenWindowWritesItsFiguresOnShow();
     void badThresholdReportedOnceAcrossHideAndShow();
     void hiddenWindowParksTheTimer_data();
@@ -438,6 +441,76 @@ void MainWindowRefreshTest::trafficTableNotPaintedWhileHidden() {
     QCOMPARE(counter.paints, 0);
     QCOMPARE(table->rowCount(), 2);
     QCOMPARE(table->item(1, 6)->text(), QStringLiteral("OPERATIONAL"));
+}
+
+void MainWindowRefreshTest::trafficCellsLookAsTheStyleDrawsThem_data() {
+    QTest::addColumn<int>("unit");      // TrackBar1: 0 MB, 1 KB, 2 bytes
+    QTest::addColumn<int>("selected");  // a selected row, or -1
+    QTest::newRow("MB") << 0 << -1;
+    QTest::newRow("KB") << 1 << -1;
+    QTest::newRow("bytes: counters elided as they grow") << 2 << -1;
+    QTest::newRow("MB, a row selected") << 0 << 1;
+}
+
+void MainWindowRefreshTest::trafficCellsLookAsTheStyleDrawsThem() {
+    // After each refresh, the table as the window's delegate paints it (its kept, swapped
+    // and laid-out cells) and as QStyledItemDelegate paints it are the same to the pixel.
+    QFETCH(int, unit);
+    QFETCH(int, selected);
+    FakeProbes machine = FakeProbes::sample();
+    machine.interfaces->push_back({3,
+                                   "wlan0 "
+                                   "\xD0\x91\xD0\xB5\xD1\x81\xD0\xBF\xD1\x80\xD0\xBE\xD0\xB2\xD0"
+                                   "\xBE\xD0\xB4\xD0\xBD\xD0\xB0\xD1\x8F",
+                                   71, 54000000, 2, 999, 7});
+    WindowFixture f(machine);
+    TForm1& w = f.make();
+    w.show();
+    f.child<QSlider>("TrackBar1")->setValue(unit);
+    showTab(f, "TabSheet3");
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* table = f.child<QTableWidget>("lvTraffic");
+    auto* ours = qobject_cast<TrafficCellDelegate*>(table->itemDelegate());
+    QVERIFY(ours != nullptr);
+    if (selected >= 0)
+        table->selectRow(selected);
+    QStyledItemDelegate stock;
+    const auto compare = [&](int step) {
+        const QImage mine = table->viewport()->grab().toImage();
+        table->setItemDelegate(&stock);
+        const QImage theirs = table->viewport()->grab().toImage();
+        table->setItemDelegate(ours);
+        if (mine != theirs) {
+            for (int y = 0; y < mine.height(); ++y)
+                for (int x = 0; x < mine.width(); ++x)
+                    if (mine.pixel(x, y) != theirs.pixel(x, y))
+                        QFAIL(qPrintable(QStringLiteral("step %1: first differing pixel (%2, %3)")
+                                             .arg(step)
+                                             .arg(x)
+                                             .arg(y)));
+            QFAIL("the pictures differ in size");
+        }
+    };
+    compare(0);
+    // Counters that move by digits only, and some that grow a digit.
+    const std::uint64_t steps[] = {1, 7, 4096 * 11, 1 << 20, 93 * (1 << 20), 1000, 1ull << 33, 3};
+    int step = 1;
+    for (const std::uint64_t by : steps) {
+        for (InterfaceRow& row : *f.probes.interfaces) {
+            row.inOctets += by * 3;
+            row.outOctets += by;
+        }
+        w.Timer1Timer();
+        QCoreApplication::processEvents();
+        compare(step++);
+    }
+    // Every way of painting a cell was taken (the long description and, in bytes, the
+    // counters are elided); only the selected row's cells are left to the style.
+    const TrafficCellDelegate::Counts& counts = ours->counts();
+    QVERIFY(counts.laidOut > 0);
+    QVERIFY(counts.kept > 0);
+    QVERIFY(counts.swapped > 0);
+    QCOMPARE(counts.stock > 0, selected >= 0);
 }
 
 void MainWindowRefreshTest::hiddenWindowWritesItsFiguresOnShow() {
