@@ -266,7 +266,8 @@ inside() {
     dbus-monitor --session "type='method_call',interface='com.canonical.dbusmenu'" \
         >"$DIR/menu-bus.log" 2>&1 &
     dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications'" \
-        "type='method_return'" "type='error'" >"$DIR/notify-bus.log" 2>&1 &
+        "type='signal',interface='org.freedesktop.Notifications'" "type='method_return'" \
+        "type='error'" >"$DIR/notify-bus.log" 2>&1 &
     mouse_away
     icon_gone || fail "something coloured in the tray before the program starts"
     [ "$DESK" = kde ] && crop_screen "$TASKS" "$DIR/tasks-before.png"
@@ -416,6 +417,12 @@ inside() {
     expect_clean_exit "$KORAVEX_PID"
     wait_for 5 item_unregistered || fail "the item stays registered: $(watcher_prop RegisteredStatusNotifierItems)"
     wait_for 5 icon_gone || fail "the icon stays in the bar"
+
+    note "the warning dismissed, as a user would (Plasma's lies over the window's corner)"
+    gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+        --method org.freedesktop.Notifications.CloseNotification "$first_id" >/dev/null
+    closed() { grep -q "member=NotificationClosed$" "$DIR/notify-bus.log"; }
+    wait_for 10 closed || fail "the notification was not closed"
 
     note "scale 2 ($DESK's own setting): the gauges drawn at the device resolution"
     set_scale_2
