@@ -307,6 +307,8 @@ void DriveHelpers::dropLauncher(bool kill) {
 }
 
 void DriveHelpers::reap() {
+    if (dead_.empty())
+        return;
     std::erase_if(dead_, [](pid_t pid) {
         int status = 0;
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
@@ -552,6 +554,8 @@ void HelperDriveAsker::checkPing(Clock::time_point now, std::vector<DriveReply>&
 std::vector<DriveReply> HelperDriveAsker::collect(Clock::time_point deadline) {
     std::vector<DriveReply> out = std::move(ready_);
     ready_.clear();
+    if (helpers_)
+        helpers_->reap();  // a launcher killed a moment ago is a zombie by the next round
     for (;;) {
         if (live_ >= 0 && !drain(out))
             leaveBehind(out);  // the helper died or broke the protocol: its questions are lost

@@ -92,6 +92,9 @@ class DriveHelpers {
     };
     Handed take(std::chrono::milliseconds wait);
 
+    // Reaps the launchers that were dropped and have ended since (without waiting).
+    void reap();
+
     pid_t launcherPid() const { return pid_; }
     int launchersStarted() const { return launched_; }
     SysCalls& calls() { return calls_; }
@@ -100,7 +103,6 @@ class DriveHelpers {
     DriveHelpers(SysCalls& calls, LinuxRoots roots) : calls_(calls), roots_(std::move(roots)) {}
     bool launch();
     void dropLauncher(bool kill);
-    void reap();
 
     SysCalls& calls_;
     LinuxRoots roots_;
