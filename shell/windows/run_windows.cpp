@@ -6,6 +6,7 @@
 
 #include "shell/probes_factory.h"
 #include "shell/windows/instance_windows.h"
+#include "shell/windows/quit_deadline.h"
 #include "shell/windows/windows_shell.h"
 #include "ui/main_window.h"
 
@@ -21,7 +22,9 @@ TrayRecord::NotifyCall tracedNotify() {
         return {};
     }
     return [path](DWORD message, NOTIFYICONDATAW* record) {
+        const ULONGLONG start = GetTickCount64();
         const BOOL result = Shell_NotifyIconW(message, record);
+        const ULONGLONG took = GetTickCount64() - start;
         QFile file(path);
         if (file.open(QIODevice::Append | QIODevice::Text)) {
             QTextStream out(&file);
@@ -33,9 +36,34 @@ TrayRecord::NotifyCall tracedNotify() {
                 << " tip=" << QString::fromWCharArray(record->szTip)
                 << " timeout=" << record->uTimeout << " infoflags=" << record->dwInfoFlags
                 << " title=" << QString::fromWCharArray(record->szInfoTitle)
-                << " text=" << QString::fromWCharArray(record->szInfo) << "\n";
+                << " text=" << QString::fromWCharArray(record->szInfo) << " ms=" << took << "\n";
         }
         return result;
+    };
+}
+
+// From a quit to the end of the process at most. The clean path takes about 100 ms with the
+// window hidden (under Wine, on a loaded machine).
+constexpr std::chrono::milliseconds kQuitBudget{500};
+
+// What ends the process at the quit's deadline: with the trace on, a line "quit deadline" is
+// written first, with calls that take no lock the stuck thread may hold (no heap, no C
+// library, no Qt).
+QuitDeadline::EndCall tracedDeadlineEnd() {
+    const QString path = qEnvironmentVariable("KORAVEX_TRAY_TRACE");
+    if (path.isEmpty()) {
+        return {};
+    }
+    return [path = path.toStdWString()] {
+        const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            static constexpr char kLine[] = "quit deadline\n";
+            DWORD written = 0;
+            WriteFile(file, kLine, sizeof kLine - 1, &written, nullptr);
+            CloseHandle(file);
+        }
+        TerminateProcess(GetCurrentProcess(), 0);
     };
 }
 
@@ -56,7 +84,9 @@ int runKoravex() {
     QApplication::setQuitOnLastWindowClosed(false);
 
     std::unique_ptr<Probes> probes = makeProbes();
-    WindowsShell shell(*probes, tracedNotify(), [] { QCoreApplication::quit(); });
+    QuitDeadline deadline(kQuitBudget, tracedDeadlineEnd());
+    WindowsShell shell(
+        *probes, tracedNotify(), [] { QCoreApplication::quit(); }, [&deadline] { deadline.arm(); });
     shell.showAtStart();
     QApplication::exec();
     return 0;

@@ -119,23 +119,43 @@ void TrayRecord::remove() {
 }
 
 LRESULT CALLBACK TrayRecord::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    // wParam carries the icon's id; the program has one icon.
     static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    auto* self = reinterpret_cast<TrayRecord*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == taskbarCreated && taskbarCreated != 0) {
-        auto* self = reinterpret_cast<TrayRecord*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self != nullptr) {
             self->addAgain();
         }
         return 0;
     }
-    if (message == kCallbackMessage) {
-        auto* self = reinterpret_cast<TrayRecord*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self != nullptr) {
-            self->handleCallback(lParam);
-        }
-        return 0;
+    switch (message) {
+        case kCallbackMessage:  // wParam carries the icon's id; the program has one icon
+            if (self != nullptr) {
+                self->handleCallback(lParam);
+            }
+            return 0;
+        case WM_CLOSE:
+            if (self != nullptr) {
+                self->requestQuit();
+            }
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            // Once this returns with wParam TRUE the system may end the process at any
+            // moment: the icon is deleted before that.
+            if (wParam != FALSE && self != nullptr) {
+                self->requestQuit();
+            }
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TrayRecord::requestQuit() {
+    if (onQuitRequest) {
+        onQuitRequest();
+    }
 }
 
 void TrayRecord::handleCallback(LPARAM mouseMessage) {

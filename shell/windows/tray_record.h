@@ -2,7 +2,8 @@
 // The program's one tray icon on Windows: one NOTIFYICONDATAW record kept for the whole run,
 // handed to Shell_NotifyIconW to add the icon, to raise each low-space balloon and to delete
 // the icon at Close. The record belongs to a small hidden window of ours, which receives the
-// icon's callback message 0x0800 with the mouse message the shell saw in lParam.
+// icon's callback message 0x0800 with the mouse message the shell saw in lParam, and the
+// requests to end that Windows and other programs send to a program's windows.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -35,6 +36,12 @@ class TrayRecord {
     // click on the icon run.
     std::function<void(POINT cursor)> onRightButtonDown;
     std::function<void()> onLeftDoubleClick;
+    // What WM_CLOSE to the record's window (taskkill without /F, an installer or updater
+    // closing the program) and WM_ENDSESSION with wParam TRUE (the session ends) run. The
+    // window itself stays: destroyed, it would take the icon's messages with it and leave a
+    // program without an icon running. WM_QUERYENDSESSION is answered TRUE and runs nothing:
+    // another program may still refuse, and then the session goes on with ours in it.
+    std::function<void()> onQuitRequest;
 
     // Fills the record (flags NIF_MESSAGE | NIF_ICON | NIF_TIP, tip "Koravex") and adds the
     // icon once; the result is not tested, as a tray may appear later.
@@ -56,6 +63,7 @@ class TrayRecord {
     static ATOM registerWindowClass();
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void handleCallback(LPARAM mouseMessage);
+    void requestQuit();
 
     NotifyCall notify_;
     HWND window_ = nullptr;

@@ -30,8 +30,11 @@ QPoint logicalPoint(POINT cursor) {
 }  // namespace
 
 WindowsShell::WindowsShell(Probes& probes, TrayRecord::NotifyCall notify,
-                           std::function<void()> endEventLoop)
-    : tray_(std::move(notify)), endEventLoop_(std::move(endEventLoop)) {
+                           std::function<void()> endEventLoop,
+                           std::function<void()> startQuitDeadline)
+    : tray_(std::move(notify)),
+      endEventLoop_(std::move(endEventLoop)),
+      startQuitDeadline_(std::move(startQuitDeadline)) {
     WindowHooks hooks;
     hooks.addTrayIcon = [this] { tray_.add(); };
     hooks.showBalloon = [this](const QString& title, const QString& text) {
@@ -42,6 +45,7 @@ WindowsShell::WindowsShell(Probes& probes, TrayRecord::NotifyCall notify,
     window_ = std::make_unique<TForm1>(probes, std::move(hooks));
     tray_.onRightButtonDown = [this](POINT cursor) { openMenuAt(cursor); };
     tray_.onLeftDoubleClick = [this] { window_->Details1Click(); };
+    tray_.onQuitRequest = [this] { quit(); };
     // The native window exists from here on; a later start looks for the marker.
     mainWindow_ = reinterpret_cast<HWND>(window_->winId());
     markMainWindow(mainWindow_);
@@ -69,7 +73,15 @@ void WindowsShell::showAtStart() {
 }
 
 void WindowsShell::quit() {
-    tray_.remove();
+    // The count starts first: deleting the icon waits on the shell, which may be hung, and
+    // ending the loop hides the window, which under Wine without a window manager waits 2 s.
+    if (!quitting_) {
+        quitting_ = true;
+        if (startQuitDeadline_) {
+            startQuitDeadline_();
+        }
+        tray_.remove();
+    }
     if (endEventLoop_) {
         endEventLoop_();
     }

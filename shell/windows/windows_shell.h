@@ -19,8 +19,10 @@ class WindowsShell : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
   public:
     // Creates the main window (which adds the tray icon while it is created) and marks it.
-    // `endEventLoop` is what the tray menu's Close finally runs.
-    WindowsShell(Probes& probes, TrayRecord::NotifyCall notify, std::function<void()> endEventLoop);
+    // `endEventLoop` is what the tray menu's Close finally runs; `startQuitDeadline` what it
+    // runs first, before anything that may wait.
+    WindowsShell(Probes& probes, TrayRecord::NotifyCall notify, std::function<void()> endEventLoop,
+                 std::function<void()> startQuitDeadline = {});
     ~WindowsShell() override;
 
     TForm1& window() { return *window_; }
@@ -30,7 +32,9 @@ class WindowsShell : public QObject, public QAbstractNativeEventFilter {
     // The first showing at start: shown, then placed in the corner by the window's own
     // rectangle, which exists only once the system has shown it.
     void showAtStart();
-    // The tray menu's Close: delete the icon, end the event loop.
+    // The tray menu's Close, and WM_CLOSE or the session's end sent to the tray record's
+    // window: the deadline started, the icon deleted, the event loop told to end. A later
+    // quit only tells the loop again.
     void quit();
 
     // WM_USER posted to the main window runs the show operation.
@@ -41,9 +45,11 @@ class WindowsShell : public QObject, public QAbstractNativeEventFilter {
 
     TrayRecord tray_;
     std::function<void()> endEventLoop_;
+    std::function<void()> startQuitDeadline_;
     WindowsPlatform platform_;  // outlives the window
     std::unique_ptr<TForm1> window_;
     HWND mainWindow_ = nullptr;
+    bool quitting_ = false;
 };
 
 // The whole program on Windows: the instance mutex, the hand-over or the window and the

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows end-to-end tests over the packages: the zip's program driven through its tray
-# (at 96 and at 192 dots per inch),
+# (at 96 and at 192 dots per inch), the requests to end from other programs and the session,
 # the low-space alert (root, in a private mount namespace), the installer. Each runs in a
 # Wine prefix of its own; a skipped one (exit 77) fails the run unless tests/allowed-skips.txt
 # gives it leave.
@@ -32,6 +32,7 @@ run() {
 }
 run windows_e2e_tray "$here/e2e_windows.sh" "$zip" "$probe"
 run windows_e2e_tray_scaled env KORAVEX_WINE_DPI=192 "$here/e2e_windows.sh" "$zip" "$probe"
+run windows_e2e_end_requests "$here/end_requests_windows.sh" "$zip" "$probe"
 run windows_e2e_alert "$here/../e2e/in_private_ns.sh" "$here/alert_windows.sh" "$zip" "$probe"
 if [ -n "$setup" ]; then
     run windows_e2e_installer "$here/installer_windows.sh" "$setup" "$probe"

@@ -1,19 +1,21 @@
 // The shell on Windows against the real calls (under Wine here): the instance mutex and its
 // abandoned case, the search for the marked main window by executable path, the hand-over,
-// the tray record handed to the shell at each step, the icon's callback, and the shell
-// around a real main window.
+// the tray record handed to the shell at each step, the icon's callback, the requests to end
+// sent to the tray's window, the deadline of a quit, and the shell around a real main window.
 #include <windows.h>
 
 #include <QCoreApplication>
 #include <QMenu>
 #include <QTest>
+#include <atomic>
 #include <thread>
 #include <vector>
 
-#include "tests/support/fake_probes.h"
 #include "shell/windows/instance_windows.h"
+#include "shell/windows/quit_deadline.h"
 #include "shell/windows/tray_record.h"
 #include "shell/windows/windows_shell.h"
+#include "tests/support/fake_probes.h"
 #include "ui/main_window.h"
 
 using namespace koravex;
@@ -92,6 +94,9 @@ class ShellWindowsTest : public QObject {
     void taskbarRestartAddsTheIconAgain();
     void shellMarksWindowAndShowsOnWmUser();
     void shellQuitDeletesIconAndEndsLoop();
+    void requestsToEnd_data();
+    void requestsToEnd();
+    void quitDeadlineEndsAfterItsBudget();
 };
 
 void ShellWindowsTest::mutexWaits_data() {
@@ -384,6 +389,92 @@ void ShellWindowsTest::shellQuitDeletesIconAndEndsLoop() {
     const std::vector<std::pair<DWORD, UINT>> expected{{NIM_ADD, 0x7}, {NIM_DELETE, 0}};
     QCOMPARE(calls, expected);
     QCOMPARE(ended, 1);
+}
+
+void ShellWindowsTest::requestsToEnd_data() {
+    QTest::addColumn<bool>("toMain");  // else to the tray record's window
+    QTest::addColumn<uint>("message");
+    QTest::addColumn<qint64>("wParam");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<qint64>("answer");
+    QTest::addColumn<bool>("quits");
+    QTest::newRow("WM_CLOSE (taskkill, an installer)")
+        << false << uint(WM_CLOSE) << qint64(0) << 1 << qint64(0) << true;
+    QTest::newRow("WM_CLOSE twice: the icon deleted once")
+        << false << uint(WM_CLOSE) << qint64(0) << 2 << qint64(0) << true;
+    QTest::newRow("WM_QUERYENDSESSION: allowed, the program goes on")
+        << false << uint(WM_QUERYENDSESSION) << qint64(0) << 1 << qint64(TRUE) << false;
+    QTest::newRow("WM_ENDSESSION, the session ends")
+        << false << uint(WM_ENDSESSION) << qint64(TRUE) << 1 << qint64(0) << true;
+    QTest::newRow("WM_ENDSESSION, another program refused")
+        << false << uint(WM_ENDSESSION) << qint64(FALSE) << 1 << qint64(0) << false;
+    QTest::newRow("WM_CLOSE to the main window only hides it")
+        << true << uint(WM_CLOSE) << qint64(0) << 1 << qint64(0) << false;
+}
+
+void ShellWindowsTest::requestsToEnd() {
+    QFETCH(bool, toMain);
+    QFETCH(uint, message);
+    QFETCH(qint64, wParam);
+    QFETCH(int, times);
+    QFETCH(qint64, answer);
+    QFETCH(bool, quits);
+    FakeProbes probes(FakeProbes::sample());
+    std::vector<DWORD> calls;
+    int ended = 0;
+    int deadlines = 0;
+    WindowsShell shell(
+        probes,
+        [&](DWORD notifyMessage, NOTIFYICONDATAW*) {
+            calls.push_back(notifyMessage);
+            return TRUE;
+        },
+        [&] { ++ended; },
+        [&] {
+            // The deadline runs before anything that may wait, the icon's deletion first.
+            QCOMPARE(calls.back(), static_cast<DWORD>(NIM_ADD));
+            ++deadlines;
+        });
+    if (toMain) {
+        shell.showAtStart();
+        QVERIFY(QTest::qWaitForWindowExposed(&shell.window()));
+    }
+    const HWND target = toMain ? shell.mainWindow() : shell.tray().window();
+    for (int i = 0; i < times; ++i) {
+        QCOMPARE(static_cast<qint64>(SendMessageW(target, message, static_cast<WPARAM>(wParam), 0)),
+                 answer);
+    }
+    if (toMain) {
+        QTRY_VERIFY(!IsWindowVisible(shell.mainWindow()));
+        QVERIFY(!shell.window().isVisible());
+    }
+    const std::vector<DWORD> expected =
+        quits ? std::vector<DWORD>{NIM_ADD, NIM_DELETE} : std::vector<DWORD>{NIM_ADD};
+    QCOMPARE(calls, expected);
+    QCOMPARE(ended, quits ? times : 0);
+    QCOMPARE(deadlines, quits ? 1 : 0);
+    // The window stays, and with it the record's messages until the program has ended.
+    QVERIFY(IsWindow(shell.tray().window()));
+    QCOMPARE(shell.tray().record().hWnd, shell.tray().window());
+}
+
+void ShellWindowsTest::quitDeadlineEndsAfterItsBudget() {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<ULONGLONG> endedAt{0};
+    const ULONGLONG start = GetTickCount64();
+    {
+        QuitDeadline deadline(std::chrono::milliseconds(300), [&] {
+            endedAt = GetTickCount64();
+            SetEvent(done);
+        });
+        deadline.arm();
+        deadline.arm();
+    }  // gone long before its time, as the clean path may take it: the count goes on
+    const DWORD wait = WaitForSingleObject(done, 10000);
+    CloseHandle(done);
+    QCOMPARE(wait, static_cast<DWORD>(WAIT_OBJECT_0));
+    // The tick counter moves in steps of up to 16 ms.
+    QVERIFY2(endedAt - start >= 284, qPrintable(QString::number(endedAt - start)));
 }
 
 QTEST_MAIN(ShellWindowsTest)

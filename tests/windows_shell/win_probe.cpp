@@ -7,6 +7,13 @@
 //                      it received before SECONDS ran out
 //   drive LETTER       the drive's type and whether its free space can be read; exit 1 while
 //                      Windows does not know the drive (the prefix's mount manager not up yet)
+//   tell WINDOW WHAT   a request to end, to the tray record's window (WINDOW tray, found by
+//                      its class) or to the main window (main): close posts WM_CLOSE, as
+//                      taskkill does; queryend, endsession and endsession-refused send
+//                      WM_QUERYENDSESSION, WM_ENDSESSION TRUE and FALSE, as the system
+//                      does, and print the answer ("ended=1" when the program ended
+//                      while it handled the message); exit 3 when there is no such window,
+//                      4 when the message could not be delivered within 5 s
 #include <windows.h>
 
 #include <cstdio>
@@ -143,6 +150,52 @@ int drive(const char* letter) {
     return type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || !space ? 1 : 0;
 }
 
+int tell(const char* which, const char* what) {
+    HWND target = nullptr;
+    if (std::strcmp(which, "tray") == 0) {
+        target = FindWindowW(L"KoravexTrayWindow", nullptr);
+    } else if (std::strcmp(which, "main") == 0) {
+        Found found;
+        EnumWindows(&findMarked, reinterpret_cast<LPARAM>(&found));
+        target = found.main;
+    }
+    if (target == nullptr) {
+        std::puts("found=0");
+        return 3;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(target, &pid);
+    std::printf("found=1\npid=%lu\n", static_cast<unsigned long>(pid));
+    if (std::strcmp(what, "close") == 0) {
+        return PostMessageW(target, WM_CLOSE, 0, 0) ? 0 : 4;
+    }
+    UINT message = WM_ENDSESSION;
+    WPARAM wParam = TRUE;
+    if (std::strcmp(what, "queryend") == 0) {
+        message = WM_QUERYENDSESSION;
+        wParam = 0;
+    } else if (std::strcmp(what, "endsession-refused") == 0) {
+        wParam = FALSE;
+    } else if (std::strcmp(what, "endsession") != 0) {
+        return 2;
+    }
+    // A program may end while it handles WM_ENDSESSION: the send then fails, and that is its
+    // answer.
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(target, message, wParam, 0, SMTO_ABORTIFHUNG, 5000, &answer) == 0) {
+        const DWORD error = GetLastError();
+        if (process != nullptr && WaitForSingleObject(process, 1000) == WAIT_OBJECT_0) {
+            std::puts("ended=1");
+            return 0;
+        }
+        std::printf("error=%lu\n", static_cast<unsigned long>(error));
+        return 4;
+    }
+    std::printf("answer=%llu\n", static_cast<unsigned long long>(answer));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,7 +211,12 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "drive") == 0) {
         return drive(argv[2]);
     }
-    std::fputs("usage: koravex-win-probe window | popups | decoy SECONDS | drive LETTER\n",
-               stderr);
+    if (argc == 4 && std::strcmp(argv[1], "tell") == 0) {
+        return tell(argv[2], argv[3]);
+    }
+    std::fputs(
+        "usage: koravex-win-probe window | popups | decoy SECONDS | drive LETTER | tell WINDOW "
+        "WHAT\n",
+        stderr);
     return 2;
 }
