@@ -40,8 +40,7 @@ note "the installed program starts, docks its icon and closes"
 start_program "C:\\users\\$(basename "$user_dir")\\AppData\\Local\\Programs\\Koravex\\koravex.exe"
 cleanup_pids+=("$KORAVEX_PID")
 wait_for 10 icon_docked || fail "no tray icon: $(tray_tree)"
-open_menu "$(wine_tray_icon)"
-xdotool key Up Return
+close_by_menu "$(wine_tray_icon)"
 expect_clean_exit "$KORAVEX_PID"
 
 note "a silent uninstall leaves nothing behind"
