@@ -1,6 +1,7 @@
 #include "shell/posix/session_bus_check.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,8 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "shell/posix/instance_posix.h"
 
@@ -258,24 +257,48 @@ struct SessionBusCheck::Shared {
     std::optional<BusState> state;
 };
 
+namespace {
+
+struct CheckJob {
+    std::shared_ptr<SessionBusCheck::Shared> shared;
+    std::vector<BusSocket> sockets;
+    uid_t uid;
+    Clock::time_point limit;
+};
+
+extern "C" void* runCheck(void* arg) {
+    const std::unique_ptr<CheckJob> job(static_cast<CheckJob*>(arg));
+    const BusState state = checkBus(job->sockets, job->uid, job->limit);
+    const std::lock_guard lock(job->shared->mutex);
+    job->shared->state = state;
+    job->shared->done.notify_all();
+    return nullptr;
+}
+
+// The check needs little stack. A small one leaves the address space to Qt's threads, and a
+// stack kept for reuse after it ends cannot serve a full-sized thread: the start's check that
+// a thread can start stays true to what Qt's threads find.
+constexpr std::size_t kCheckStack = 64 * 1024;
+
+}  // namespace
+
 SessionBusCheck::SessionBusCheck(std::chrono::milliseconds limit)
     : shared_(std::make_shared<Shared>()),
       sockets_(sessionBusSockets()),
       limit_(Clock::now() + limit) {
     if (!sockets_)
         return;
-    try {
-        // The thread keeps what it needs: a check that outlives its wait ends on its own.
-        std::thread([shared = shared_, sockets = *sockets_, uid = ::getuid(), limit = limit_] {
-            const BusState state = checkBus(sockets, uid, limit);
-            const std::lock_guard lock(shared->mutex);
-            shared->state = state;
-            shared->done.notify_all();
-        }).detach();
-        threaded_ = true;
-    } catch (const std::system_error&) {
-        // checked in result() instead
-    }
+    // The thread keeps what it needs: a check that outlives its wait ends on its own.
+    auto* job = new CheckJob{shared_, *sockets_, ::getuid(), limit_};
+    pthread_attr_t attributes;
+    ::pthread_attr_init(&attributes);
+    ::pthread_attr_setstacksize(&attributes, kCheckStack);
+    ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    threaded_ = ::pthread_create(&thread, &attributes, runCheck, job) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!threaded_)
+        delete job;  // checked in result() instead
 }
 
 SessionBusCheck::~SessionBusCheck() = default;

@@ -60,8 +60,9 @@ class SessionBusCheck {
     // started, the check runs here, within the same deadline.
     BusState result(std::chrono::steady_clock::time_point deadline);
 
+    struct Shared;  // what the check's thread and the waiter share
+
   private:
-    struct Shared;
     std::shared_ptr<Shared> shared_;
     std::optional<std::vector<BusSocket>> sockets_;
     std::chrono::steady_clock::time_point limit_;
