@@ -57,7 +57,8 @@ fi
 started=()
 work=$(mktemp -d /tmp/koravex-footprint.XXXXXX)
 cleanup() {
-    for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done
+    # A program the update phase had stopped (SIGSTOP) ends only once it is let run again.
+    for p in "${started[@]}"; do kill "$p" 2>/dev/null && kill -CONT "$p" 2>/dev/null || true; done
     if [ "$KORAVEX_FOOTPRINT_NS" = 1 ] && [ -n "${drive:-}" ]; then
         umount -l "$drive" 2>/dev/null || true
         rmdir "$drive" 2>/dev/null || true
