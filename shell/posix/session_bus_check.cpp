@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/convert.h"
 #include "shell/posix/instance_posix.h"
 
 namespace koravex {
@@ -22,16 +23,6 @@ namespace koravex {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // D-Bus address values escape every byte outside a small set as %XX.
 std::optional<std::string> unescape(std::string_view value) {
