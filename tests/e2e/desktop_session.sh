@@ -132,6 +132,15 @@ menu_gone() {
             same_picture "$DIR/below-before.png" "$DIR/below-now.png"
     fi
 }
+# The screen below GNOME's icon with no menu drawn there, kept as below-before.png: taken once
+# two looks a moment apart agree, so that a menu still closing on a loaded machine is not
+# taken for the bare bar.
+below_icon_settled() {
+    crop_screen "$(below_icon)" "$DIR/below-a.png" && sleep 0.3 &&
+        crop_screen "$(below_icon)" "$DIR/below-before.png" &&
+        same_picture "$DIR/below-a.png" "$DIR/below-before.png"
+}
+baseline_below_icon() { wait_for 10 below_icon_settled || fail "the bar below the icon never settled"; }
 # open_host_menu BUTTON: a click on the icon until the host shows its menu.
 open_host_menu() {
     local before _
@@ -142,6 +151,7 @@ open_host_menu() {
         wait_for 3 menu_drawn "$before" && return 0
         xdotool key Escape
         wait_for 3 menu_gone || true
+        [ "$DESK" = kde ] || baseline_below_icon
     done
     return 1
 }
@@ -151,7 +161,7 @@ host_menu() {
     local events
     events=$(menu_calls Event)
     if [ "$DESK" = gnome ]; then
-        crop_screen "$(below_icon)" "$DIR/below-before.png"
+        baseline_below_icon
         open_host_menu 1 || fail "no menu on a left click on the icon"
     else
         open_host_menu 3 || fail "no menu on a right click on the icon"
@@ -334,7 +344,7 @@ inside() {
 
     if [ "$DESK" = gnome ]; then
         note "a left click opens the menu and leaves the window hidden; a double click shows it"
-        crop_screen "$(below_icon)" "$DIR/below-before.png"
+        baseline_below_icon
         open_host_menu 1 || fail "no menu on a left click"
         is_unmapped "$MAIN" || fail "a left click showed the window"
         xdotool key Escape
