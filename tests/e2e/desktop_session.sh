@@ -71,6 +71,12 @@ start_kde() {
 # crop_screen GEOMETRY OUT: part of the screen as shown.
 crop_screen() { import -window root -crop "$1" +repage "$2" 2>/dev/null; }
 same_picture() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" = 0 ]; }
+# settled_crop GEOMETRY FILE: FILE is that part of the screen once two looks a moment apart
+# agree (a panel still drawing itself, a menu still closing, is not taken for what stays).
+settled_crop() {
+    crop_screen "$1" "$2.first.png" && sleep 0.3 && crop_screen "$1" "$2" &&
+        same_picture "$2.first.png" "$2"
+}
 # The part of the desktop's bar where the tray shows its icons: GNOME's top bar right of the
 # clock, KDE's panel between the task manager and the clock.
 tray_strip() {
@@ -133,14 +139,12 @@ menu_gone() {
     fi
 }
 # The screen below GNOME's icon with no menu drawn there, kept as below-before.png: taken once
-# two looks a moment apart agree, so that a menu still closing on a loaded machine is not
-# taken for the bare bar.
-below_icon_settled() {
-    crop_screen "$(below_icon)" "$DIR/below-a.png" && sleep 0.3 &&
-        crop_screen "$(below_icon)" "$DIR/below-before.png" &&
-        same_picture "$DIR/below-a.png" "$DIR/below-before.png"
+# two looks a moment apart agree (settled_crop), so that a menu still closing on a loaded
+# machine is not taken for the bare bar.
+baseline_below_icon() {
+    wait_for 10 settled_crop "$(below_icon)" "$DIR/below-before.png" ||
+        fail "the bar below the icon never settled"
 }
-baseline_below_icon() { wait_for 10 below_icon_settled || fail "the bar below the icon never settled"; }
 # open_host_menu BUTTON: a click on the icon until the host shows its menu.
 open_host_menu() {
     local before _
@@ -280,7 +284,10 @@ inside() {
         "type='error'" >"$DIR/notify-bus.log" 2>&1 &
     mouse_away
     icon_gone || fail "something coloured in the tray before the program starts"
-    [ "$DESK" = kde ] && crop_screen "$TASKS" "$DIR/tasks-before.png"
+    if [ "$DESK" = kde ]; then
+        wait_for 10 settled_crop "$TASKS" "$DIR/tasks-before.png" ||
+            fail "KDE's task manager never settled before the program started"
+    fi
 
     note "the program starts; its icon registers with the desktop's tray and shows"
     "$KORAVEX" >"$DIR/koravex.log" 2>&1 &

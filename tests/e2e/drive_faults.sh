@@ -16,6 +16,7 @@ PEER=$4
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh"
 source "$HERE/endurance_lib.sh"
+QUIT_MS=$(quit_limit_ms "$KORAVEX")
 if [ "$(id -u)" -ne 0 ] || [ "${KORAVEX_PRIVATE_NS:-}" != 1 ] || [ ! -e /dev/fuse ]; then
     echo "SKIP: needs root, /dev/fuse and a mount namespace of its own"
     exit 77
@@ -77,7 +78,8 @@ sigterm_ends() {
     alive "$KORAVEX_PID" || fail "$1: the program ended by itself"
     t0=$(now_ms)
     kill -TERM "$KORAVEX_PID"
-    gone_within 1000 "$KORAVEX_PID" || fail "$1: SIGTERM did not end the program within 1 s"
+    gone_within "$QUIT_MS" "$KORAVEX_PID" ||
+        fail "$1: SIGTERM did not end the program within $QUIT_MS ms"
     took=$(($(now_ms) - t0))
     wait "$KORAVEX_PID" || rc=$?
     [ "$rc" -eq 0 ] || fail "$1: exit code $rc after SIGTERM"

@@ -21,6 +21,9 @@ wait_for() {
 }
 
 alive() { kill -0 "$1" 2>/dev/null; }
+# quit_limit_ms PROGRAM: how long a quit signal may take to end PROGRAM: 1 s; a sanitizer
+# build checks for leaks as it ends, and its quit deadline waits 3 s for that, so 4 s there.
+quit_limit_ms() { if ldd "$1" 2>/dev/null | grep -q 'libasan\|libtsan'; then echo 4000; else echo 1000; fi; }
 dead() { ! kill -0 "$1" 2>/dev/null; }
 # The program (a child of this shell) ends within 10 s after Close, with exit code 0.
 expect_clean_exit() {

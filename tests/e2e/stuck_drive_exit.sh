@@ -11,6 +11,7 @@ SNAPSHOT=$2
 STUCK_FUSE=$3
 PEER=$4
 source "$(dirname "$0")/lib.sh"
+QUIT_MS=$(quit_limit_ms "$KORAVEX")
 if [ "$(id -u)" -ne 0 ] || [ "${KORAVEX_PRIVATE_NS:-}" != 1 ] || [ ! -e /dev/fuse ]; then
     echo "SKIP: needs root, /dev/fuse and a mount namespace of its own"
     exit 77
@@ -72,7 +73,8 @@ for signal in TERM INT HUP; do
     alive "$KORAVEX_PID" || fail "the program ended by itself"
     t0=$(now_ms)
     kill -"$signal" "$KORAVEX_PID"
-    gone_within 1000 "$KORAVEX_PID" || fail "SIG$signal did not end the program within 1 s"
+    gone_within "$QUIT_MS" "$KORAVEX_PID" ||
+        fail "SIG$signal did not end the program within $QUIT_MS ms"
     took=$(($(now_ms) - t0))
     rc=0
     wait "$KORAVEX_PID" || rc=$?
@@ -89,7 +91,8 @@ KORAVEX_PID=$!
 cleanup_pids+=("$KORAVEX_PID")
 sleep 0.2
 kill -TERM "$KORAVEX_PID"
-gone_within 1000 "$KORAVEX_PID" || fail "SIGTERM at start did not end the program within 1 s"
+gone_within "$QUIT_MS" "$KORAVEX_PID" ||
+    fail "SIGTERM at start did not end the program within $QUIT_MS ms"
 rc=0
 wait "$KORAVEX_PID" || rc=$?
 [ "$rc" -eq 0 ] || fail "SIGTERM at start: exit code $rc"
