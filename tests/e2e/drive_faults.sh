@@ -24,14 +24,6 @@ fi
 command -v prlimit >/dev/null || fail "prlimit (util-linux) is missing"
 skip_if_instance_running "$PEER"
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-gone_within() {
-    local deadline=$(($(now_ms) + $1))
-    while alive "$2"; do
-        [ "$(now_ms)" -ge "$deadline" ] && return 1
-        sleep 0.01
-    done
-}
 children() { echo $(cat "/proc/$1/task/$1/children" 2>/dev/null); }
 # Gone, or a zombie nobody reaped.
 dead_or_zombie() { [ ! -e "/proc/$1" ] || [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" = Z ]; }

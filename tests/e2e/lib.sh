@@ -21,6 +21,15 @@ wait_for() {
 }
 
 alive() { kill -0 "$1" 2>/dev/null; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# gone_within MS PID: true once PID has ended, false after MS milliseconds (polls every 10 ms).
+gone_within() {
+    local deadline=$(($(now_ms) + $1))
+    while alive "$2"; do
+        [ "$(now_ms)" -ge "$deadline" ] && return 1
+        sleep 0.01
+    done
+}
 # quit_limit_ms PROGRAM: how long a quit signal may take to end PROGRAM: 1 s; a sanitizer
 # build checks for leaks as it ends, and its quit deadline waits 3 s for that, so 4 s there.
 quit_limit_ms() { if ldd "$1" 2>/dev/null | grep -q 'libasan\|libtsan'; then echo 4000; else echo 1000; fi; }

@@ -13,15 +13,6 @@ X_CLOSE=$4
 source "$(dirname "$0")/lib.sh"
 skip_if_instance_running "$PEER"
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-# gone_within MS PID: polls every 10 ms.
-gone_within() {
-    local deadline=$(($(now_ms) + $1))
-    while alive "$2"; do
-        [ "$(now_ms)" -ge "$deadline" ] && return 1
-        sleep 0.01
-    done
-}
 work=$(mktemp -d)
 XPID=$(cat "/tmp/.X${DISPLAY#:}-lock" | tr -d ' ')
 DAEMON=""

@@ -18,15 +18,6 @@ if [ "$(id -u)" -ne 0 ] || [ "${KORAVEX_PRIVATE_NS:-}" != 1 ] || [ ! -e /dev/fus
 fi
 skip_if_instance_running "$PEER"
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-# gone_within MS PID: polls every 10 ms.
-gone_within() {
-    local deadline=$(($(now_ms) + $1))
-    while alive "$2"; do
-        [ "$(now_ms)" -ge "$deadline" ] && return 1
-        sleep 0.01
-    done
-}
 
 dir=$(mktemp -d /mnt/koravex-exit.XXXXXX)
 point=$dir/never
