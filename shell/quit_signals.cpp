@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -24,6 +25,8 @@ std::atomic<bool> deadlineStarted{false};
 std::atomic<bool> signalled{false};
 
 extern "C" void onDeadline(int) {
+    static constexpr char kLine[] = "koravex: the clean end did not finish in time; ended now\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
     ::_exit(0);
 }
 
@@ -101,6 +104,11 @@ void startQuitDeadline() {
     when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
     when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
     ::timer_settime(deadlineTimer, 0, &when, nullptr);
+}
+
+void endEventLoop() {
+    startQuitDeadline();
+    QCoreApplication::exit(0);
 }
 
 QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent)

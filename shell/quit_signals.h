@@ -40,6 +40,12 @@ bool quitSignalled();
 // the process ends with exit code 0 if it has not ended by itself. Async-signal-safe.
 void startQuitDeadline();
 
+// Ends the event loop for good and starts the quit deadline: what Close and the quit signals
+// do. Not QCoreApplication::quit(): Qt turns that down while a window of its own is still
+// visible once another has refused to close (the main window refuses, it only hides; the
+// XEmbed tray's icon is a window too), and the program would then wait for the deadline.
+void endEventLoop();
+
 // Reads the signals' pipe on the event loop's thread and runs `quit`, once, for the first
 // signal; one that came before it existed is taken at the loop's first turn.
 class QuitSignals : public QObject {

@@ -94,11 +94,7 @@ int runKoravex() {
     std::unique_ptr<Probes> probes = makeProbes();
     // XEmbed until the bus says otherwise (a click before that is taken as XEmbed's).
     KoravexShell shell(
-        *probes, [] { return TrayKind::XEmbed; }, bus,
-        [] {
-            startQuitDeadline();
-            QCoreApplication::quit();
-        });
+        *probes, [] { return TrayKind::XEmbed; }, bus, endEventLoop);
     askTrayKind(bus, &shell, [&shell](TrayKind kind) { shell.tray().setKind(kind); });
     if (claim.guard) {
         claim.guard->greeting = [&shell, executablePath] { return shell.greeting(executablePath); };

@@ -86,7 +86,8 @@ int runKoravex() {
     std::unique_ptr<Probes> probes = makeProbes();
     QuitDeadline deadline(kQuitBudget, tracedDeadlineEnd());
     WindowsShell shell(
-        *probes, tracedNotify(), [] { QCoreApplication::quit(); }, [&deadline] { deadline.arm(); });
+        *probes, tracedNotify(), [] { QCoreApplication::exit(0); },
+        [&deadline] { deadline.arm(); });
     shell.showAtStart();
     QApplication::exec();
     return 0;

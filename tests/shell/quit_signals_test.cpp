@@ -4,10 +4,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+#include <QWidget>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +31,15 @@ void ready() {
     for (;;)
         ::pause();  // a handler returns here; only the deadline ends this
 }
+
+// Closing it only hides it, as the main window does.
+class HidesOnClose : public QWidget {
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        hide();
+    }
+};
 
 bool quitSignalsBlocked() {
     sigset_t mask;
@@ -65,6 +77,22 @@ int runChild(const char* name, int argc, char** argv) {
         std::printf("%s|%s\n", problem.c_str(), quitSignalsBlocked() ? "blocked" : "open");
         ready();
         stuck();
+    }
+    if (which == "windows") {  // the program's own end, with windows that refuse to close
+        takeQuitSignals();
+        QApplication app(argc, argv);
+        HidesOnClose window, other;
+        window.show();
+        other.show();
+        int runs = 0;
+        QuitSignals quitSignals([&] {
+            ++runs;
+            endEventLoop();
+        });
+        ready();
+        const int code = QApplication::exec();
+        std::printf("runs %d\n", runs);
+        return code == 0 ? kCleanExit : code;
     }
     // The clean path through the event loop.
     takeQuitSignals();
@@ -112,6 +140,8 @@ void QuitSignalsTest::signalEndsProcess_data() {
     QTest::newRow("Close, teardown stuck") << "close" << QStringList{} << 0 << "" << true;
     QTest::newRow("clean path, SIGTERM") << "clean" << term << kCleanExit << "runs 1" << false;
     QTest::newRow("clean path, three signals") << "clean" << all << kCleanExit << "runs 1" << false;
+    QTest::newRow("program's end, windows refuse to close")
+        << "windows" << term << kCleanExit << "runs 1" << false;
     QTest::newRow("signal before the event loop")
         << "early" << QStringList{} << kCleanExit << "runs 1" << false;
     QTest::newRow("clean path stuck, second signal") << "stuck-clean" << all << 0 << "" << true;
