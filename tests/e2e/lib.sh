@@ -97,7 +97,11 @@ start_trayer() {
 }
 
 # Starts the program; KORAVEX_PID is its pid, MAIN its window once mapped.
+# The X server drops a window once it has seen its client go, which a loaded machine may take
+# a moment to do: a start must not take a window of an earlier run for its own.
+no_main_window() { [ -z "$(main_window)" ]; }
 start_koravex() {
+    wait_for 5 no_main_window || fail "a window of an earlier run is still there: $(main_window)"
     "$KORAVEX" &
     KORAVEX_PID=$!
     wait_for 15 main_window_viewable || fail "the window did not appear"
