@@ -38,8 +38,8 @@ finish() {
         rmdir "$g" 2>/dev/null || true
     done
     for d in "${daemons[@]}"; do
-        kill -CONT "$d" 2>/dev/null || true
-        kill -KILL "$d" 2>/dev/null || true  # aborts the connection: stuck calls return
+        signal_own CONT "$d"
+        signal_own KILL "$d" # aborts the connection: stuck calls return
     done
     for m in $(awk -v d="$dir" 'index($5, d) == 1 { print $5 }' /proc/self/mountinfo | sort -r); do
         umount -l "$m" 2>/dev/null || true

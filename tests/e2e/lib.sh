@@ -159,9 +159,40 @@ expect_pie_at_2x() {
 }
 
 cleanup_pids=()
+# The kernel hands a PID out again once its process has gone: on a busy machine (PIDs up to
+# 32768, dozens of processes a second) within minutes, so a PID kept from earlier may be
+# another test's X server by now. Only what is still ours is signalled.
+# pid_start PID: when PID started (clock ticks after boot); nothing once it has ended.
+pid_start() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+    set -- ${stat##*) } # the fields after the command's name (which may hold blanks)
+    [ "$1" = Z ] || echo "${20}"
+}
+# own_child PID: true while PID is a live child of this shell.
+own_child() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    set -- ${stat##*) }
+    [ "$1" != Z ] && [ "$2" = "$$" ]
+}
+# signal_own SIGNAL PID|PID@START: sends SIGNAL to a child of this shell, or to the process
+# that PID@START (from keep_pid) names, if it still runs; else to nothing.
+signal_own() {
+    local pid=${2%@*}
+    if [ "$pid" != "$2" ]; then
+        [ -n "${2#*@}" ] && [ "$(pid_start "$pid")" = "${2#*@}" ] || return 0
+    else
+        own_child "$pid" || return 0
+    fi
+    kill -"$1" "$pid" 2>/dev/null || true
+}
+# keep_pid PID: ends PID with the test although it is no child of this shell (a daemon that
+# forked itself away).
+keep_pid() { cleanup_pids+=("$1@$(pid_start "$1")"); }
 cleanup() {
     for p in "${cleanup_pids[@]}"; do
-        kill "$p" 2>/dev/null || true
+        signal_own TERM "$p"
     done
     [ -z "${X_OWNER_TOOL:-}" ] || rm -rf "$(dirname "$X_OWNER_TOOL")"
 }

@@ -18,7 +18,7 @@ XPID=$(cat "/tmp/.X${DISPLAY#:}-lock" | tr -d ' ')
 DAEMON=""
 finish() {
     kill -CONT "$XPID" 2>/dev/null || true
-    [ -z "$DAEMON" ] || { kill -CONT "$DAEMON"; kill "$DAEMON"; } 2>/dev/null || true
+    [ -z "$DAEMON" ] || { signal_own CONT "$DAEMON_ID"; signal_own TERM "$DAEMON_ID"; }
     cleanup
     rm -rf "$work"
 }
@@ -130,6 +130,7 @@ note "a bus daemon stopped while a StatusNotifierItem host holds the icon"
 read -r bus_address DAEMON < <(dbus-daemon --config-file="$KORAVEX_BUS_CONFIG" --fork \
     --print-address=1 --print-pid=1 | paste -s -d ' ')
 [ -n "$DAEMON" ] || fail "no second bus daemon"
+DAEMON_ID=$DAEMON@$(pid_start "$DAEMON") # it forked itself away: no child of this shell
 DBUS_SESSION_BUS_ADDRESS=$bus_address "$HOST" serve "$work" watcher &
 cleanup_pids+=($!)
 wait_for 5 test -e "$work/ready" || fail "the tray host did not start"

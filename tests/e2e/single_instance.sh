@@ -31,7 +31,7 @@ hide() {
     wait_for 3 is_unmapped "$MAIN" || fail "could not hide"
 }
 stop_koravex() {
-    kill "$KORAVEX_PID" 2>/dev/null || true
+    signal_own TERM "$KORAVEX_PID"
     wait "$KORAVEX_PID" 2>/dev/null || true
 }
 
@@ -125,7 +125,7 @@ for p in "${pids[@]}"; do
 done
 [ "$running" -eq 1 ] || fail "$running instances run"
 for p in "${pids[@]}"; do
-    kill "$p" 2>/dev/null || true
+    signal_own TERM "$p"
     wait "$p" 2>/dev/null || true
 done
 

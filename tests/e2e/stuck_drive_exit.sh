@@ -29,8 +29,8 @@ KORAVEX_FUSE_LOG=$taken "$STUCK_FUSE" -f -o fsname=koravex-never "$point" &
 DAEMON=$!
 finish() {
     cleanup
-    kill -CONT "$DAEMON" 2>/dev/null || true
-    kill -KILL "$DAEMON" 2>/dev/null || true  # aborts the connection: stuck calls return
+    signal_own CONT "$DAEMON"
+    signal_own KILL "$DAEMON" # aborts the connection: stuck calls return
     wait "$DAEMON" 2>/dev/null || true
     umount -l "$point" 2>/dev/null || true
     rm -rf "$dir"

@@ -34,7 +34,7 @@ main_window() {
 # A session bus of its own for the program.
 bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
 export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
-cleanup_pids+=("${bus##*$'\n'}")
+keep_pid "${bus##*$'\n'}"
 
 start_koravex
 cleanup_pids+=("$KORAVEX_PID")

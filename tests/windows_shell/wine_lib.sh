@@ -49,8 +49,8 @@ tray_tree() { xwininfo -root -tree 2>/dev/null | grep -A6 '"panel"' | tr -s ' ' 
 # display.
 stop_trayer() {
     [ -n "${TRAYER_PID:-}" ] || return 0
-    kill "$TRAYER_PID" 2>/dev/null || true
-    wait_for 5 dead "$TRAYER_PID" || kill -9 "$TRAYER_PID" 2>/dev/null || true
+    signal_own TERM "$TRAYER_PID"
+    wait_for 5 dead "$TRAYER_PID" || signal_own KILL "$TRAYER_PID"
 }
 icon_gone() { [ -z "$(wine_tray_icon)" ]; }
 
