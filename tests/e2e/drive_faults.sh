@@ -139,8 +139,10 @@ if [ -w "$pids_root/tasks" ] && mkdir "$pids_root/koravex-drive-faults.$$" 2>/de
     kill -KILL "$HELPER"
     wait_for 5 not_shown || fail "no fork: the drive stayed readable"
     [ -z "$(children "$LAUNCHER")" ] || fail "no fork: the launcher made a helper"
-    [ "$(cat "$group/pids.events" 2>/dev/null | awk '{ print $2 }')" != 0 ] ||
-        fail "no fork: the cgroup refused no fork"
+    # The drive reads as unreadable once its helper is gone; the launcher is asked for a new
+    # one at a refresh after that.
+    fork_refused() { [ "$(awk '{ print $2 }' "$group/pids.events" 2>/dev/null)" -gt 0 ] 2>/dev/null; }
+    wait_for 5 fork_refused || fail "no fork: the cgroup refused no fork"
     note "launcher that cannot fork: the drive reads as unreadable; a greeting took $(greet_ms) ms"
     echo "$LAUNCHER" >"$home/tasks"
     t0=$(now_ms)
