@@ -31,6 +31,9 @@ CONF
 # Scripts that start a second bus of their own take this one's settings.
 export KORAVEX_BUS_CONFIG=$bus_dir/session.conf
 rc=0
-xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+# -noreset: a server resets whenever its last client leaves (between two runs of the program,
+# after every xwininfo while none runs), forgetting its resources and compiling its keymap
+# anew each time; a test's display keeps what it was given for the whole test.
+xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
     dbus-run-session --config-file="$bus_dir/session.conf" -- "$@" || rc=$?
 exit "$rc"
