@@ -48,7 +48,7 @@ trap 'apt-get remove -y -qq koravex >/dev/null 2>&1 || true' EXIT
 
 # The installed program starts and keeps running on a virtual display.
 out=$(mktemp -d)
-xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" dbus-run-session -- bash -c '
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset" dbus-run-session -- bash -c '
     /usr/bin/koravex & pid=$!
     sleep 3
     if kill -0 $pid 2>/dev/null; then echo running; kill $pid; wait $pid 2>/dev/null; fi

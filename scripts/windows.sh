@@ -77,6 +77,6 @@ cmake --build "$build" -j"$jobs"
 
 if [ "$run_tests" = 1 ]; then
     echo "== Windows tests under Wine =="
-    xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+    xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
         bash scripts/windows-tests.sh "$build" "$qt" "$jobs"
 fi

@@ -77,7 +77,7 @@ CONF
 # A virtual screen of 1280x800; DISPLAY is set once the server takes connections.
 start_xvfb() {
     : >"$DIR/display"
-    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$DIR/display" >"$DIR/xvfb.log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp -noreset 5>"$DIR/display" >"$DIR/xvfb.log" 2>&1 &
     XVFB_PID=$!
     wait_for 15 test -s "$DIR/display" || fail "Xvfb did not start: $(tail -3 "$DIR/xvfb.log")"
     export DISPLAY=:$(head -1 "$DIR/display")
