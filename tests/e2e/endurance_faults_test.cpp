@@ -178,6 +178,8 @@ class EnduranceFaultsTest : public QObject {
     // memory gauge took up a fresh mapping, the loopback figures took up fresh traffic and the
     // witness drive raised its alert.
     void checkEverythingElseRefreshes();
+    // What the window and the probes make of the witness drive now, for a failure message.
+    QString witnessState();
 
     bool isolated_;
     QString scratch_;
@@ -357,8 +359,28 @@ void EnduranceFaultsTest::checkEverythingElseRefreshes() {
     QVERIFY2(receivedNow > received, qPrintable(QString::number(receivedNow)));
     QCOMPARE(receivedNow, loopbackReceived());  // no traffic here but ours
     QVERIFY2(seams_->events.count(alertText(witnessRoot_)) >= 2,
-             qPrintable(seams_->events.join(u'\n')));
+             qPrintable(witnessState() + u'\n' + seams_->events.join(u'\n')));
     QVERIFY2(seams_->boxes.isEmpty(), qPrintable(seams_->boxes.join(u'\n')));
+}
+
+QString EnduranceFaultsTest::witnessState() {
+    QString ticked = QStringLiteral("not in the list");
+    for (const WatchedDrive& d :
+         window_->findChild<DriveListView*>(QStringLiteral("ListView1"))->watchedDrives()) {
+        if (QString::fromStdString(d.root) == witnessRoot_)
+            ticked = d.ticked ? QStringLiteral("ticked") : QStringLiteral("not ticked");
+    }
+    QStringList roots;
+    for (const std::string& root : real_->driveRoots())
+        roots << QString::fromStdString(root);
+    const std::optional<DriveSpace> space = real_->driveSpace(witnessRoot_.toStdString());
+    return QStringLiteral("witness %1 (%2; space %3, volume %4); drives now: %5")
+        .arg(witnessRoot_, ticked,
+             space ? QStringLiteral("%1 of %2").arg(space->totalFree).arg(space->total)
+                   : QStringLiteral("unreadable"),
+             real_->volumeInformation(witnessRoot_.toStdString()) ? QStringLiteral("read")
+                                                                  : QStringLiteral("unreadable"),
+             roots.join(u' '));
 }
 
 // A drive that is selected on the drives tab and ticked, low, in the drive list meets a fault
