@@ -20,9 +20,9 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "tests/support/fake_probes.h"
 #include "core/linux/linux_probes.h"
 #include "shell/koravex_shell.h"
+#include "tests/support/fake_probes.h"
 #include "ui/drive_list_view.h"
 #include "ui/main_window.h"
 
@@ -118,14 +118,17 @@ void AlertE2ETest::cleanupTestCase() {
 
 void AlertE2ETest::init() {
     probes_ = makeLinuxProbes();
-    for (const std::string& root : probes_->driveRoots()) {
-        const std::optional<DriveSpace> space = probes_->driveSpace(root);
-        if (space && space->total == kTmpfsBytes &&
-            probes_->driveType(root) == DriveType::RamDisk) {
-            lowRoot_ = QString::fromStdString(root);
-        }
-    }
-    QVERIFY2(!lowRoot_.isEmpty(), "the tmpfs is not among the drives");
+    // The drive is the one the probes name as the current directory's drive while the test
+    // stands in its mount point: another drive of the same size is never taken for it.
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(mountPoint_));
+    const char letter = probes_->currentDirectoryDrive();
+    QDir::setCurrent(before);
+    QVERIFY2(letter != '\0', "the tmpfs is not among the drives");
+    lowRoot_ = QString::fromLatin1(std::string{letter, ':', '\\'});
+    const std::optional<DriveSpace> space = probes_->driveSpace(lowRoot_.toStdString());
+    QVERIFY2(space && space->total == kTmpfsBytes, qPrintable(lowRoot_));
+    QCOMPARE(probes_->driveType(lowRoot_.toStdString()), DriveType::RamDisk);
     shell_ = std::make_unique<KoravexShell>(*probes_, detectTrayKind(),
                                             QDBusConnection::sessionBus(), [] {});
     shell_->window().show();
@@ -240,8 +243,7 @@ void AlertE2ETest::xembedBalloonNeverOverTheMenu() {
     QElapsedTimer open;
     open.start();
     // At least five refreshes of 300 ms, and on a loaded machine until a warning came.
-    while (open.elapsed() < 1500 ||
-           (!shell_->tray().balloonWaiting() && open.elapsed() < 15000)) {
+    while (open.elapsed() < 1500 || (!shell_->tray().balloonWaiting() && open.elapsed() < 15000)) {
         QTest::qWait(20);
         QVERIFY2(shownBalloon() == nullptr, "a balloon came over the open menu");
     }

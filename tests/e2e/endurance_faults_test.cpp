@@ -29,7 +29,6 @@
 #include <QTableWidget>
 #include <QTest>
 #include <cstdlib>
-#include <functional>
 
 #include "core/linux/drive_helper.h"
 #include "core/linux/linux_probes.h"
@@ -167,7 +166,10 @@ class EnduranceFaultsTest : public QObject {
 
     QString mountTmpfs(const QString& name, std::int64_t bytes);
     QString mountFuse(const QString& name);
-    QString rootOf(const std::function<bool(const std::string&)>& match);
+    // The drive mounted at `point`: the one the probes name as the current directory's drive
+    // while the process stands in it (a drive of the same size that another test mounted
+    // before this process made its namespace is not mistaken for it).
+    QString rootAt(const QString& point);
     void makeWindow();
     void selectDrive(const QString& root);
     void tick(const QString& root);
@@ -255,12 +257,13 @@ QString EnduranceFaultsTest::mountFuse(const QString& name) {
     return mounted() ? point : QString();
 }
 
-QString EnduranceFaultsTest::rootOf(const std::function<bool(const std::string&)>& match) {
-    for (const std::string& root : real_->driveRoots()) {
-        if (match(root))
-            return QString::fromStdString(root);
-    }
-    return {};
+QString EnduranceFaultsTest::rootAt(const QString& point) {
+    const QString before = QDir::currentPath();
+    if (!QDir::setCurrent(point))
+        return {};
+    const char letter = real_->currentDirectoryDrive();
+    QDir::setCurrent(before);
+    return letter != '\0' ? QString::fromLatin1(std::string{letter, ':', '\\'}) : QString();
 }
 
 void EnduranceFaultsTest::makeWindow() {
@@ -425,14 +428,8 @@ void EnduranceFaultsTest::driveFaults() {
                               : mountTmpfs(QStringLiteral("faulty"), kFaultyBytes);
     QVERIFY(!point.isEmpty());
     real_ = makeLinuxProbes();
-    const auto sized = [this](std::int64_t bytes) {
-        return [this, bytes](const std::string& root) {
-            const std::optional<DriveSpace> space = real_->driveSpace(root);
-            return space && space->total == bytes;
-        };
-    };
-    witnessRoot_ = rootOf(sized(kLowBytes));
-    const QString faultyRoot = rootOf(sized(totalBytes));
+    witnessRoot_ = rootAt(witness);
+    const QString faultyRoot = rootAt(point);
     QVERIFY(!witnessRoot_.isEmpty());
     QVERIFY(!faultyRoot.isEmpty());
 
@@ -498,10 +495,8 @@ void EnduranceFaultsTest::interfacesComeAndGo() {
     const QString witness = mountTmpfs(QStringLiteral("witness"), kLowBytes);
     QVERIFY(!witness.isEmpty());
     real_ = makeLinuxProbes();
-    witnessRoot_ = rootOf([this](const std::string& root) {
-        const std::optional<DriveSpace> space = real_->driveSpace(root);
-        return space && space->total == kLowBytes;
-    });
+    witnessRoot_ = rootAt(witness);
+    QVERIFY(!witnessRoot_.isEmpty());
     makeWindow();
     tick(witnessRoot_);
     window_->findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
