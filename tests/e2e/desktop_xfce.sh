@@ -84,7 +84,7 @@ exercise() {
 
     note "the icon docks in the panel ($ROUTE)"
     if [ "$ROUTE" = xembed ]; then
-        wait_for 10 test -n "$(tray_icon)" || fail "no icon docked in the panel"
+        wait_for 10 icon_docked || fail "no icon docked in the panel"
         ICON=$(tray_icon)
     fi
 

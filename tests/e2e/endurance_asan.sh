@@ -37,7 +37,7 @@ start_trayer
 cleanup_pids+=("$TRAYER_PID")
 start_koravex
 cleanup_pids+=("$KORAVEX_PID")
-wait_for 5 test -n "$(tray_icon)" || fail "no tray icon"
+wait_for 5 icon_docked || fail "no tray icon"
 
 note "settings: interval 100 ms typed, the alert on, threshold typed, the low drive ticked"
 # Counted on the memory tab, where each refresh reads /proc: ten of them in a second read far

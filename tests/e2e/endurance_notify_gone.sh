@@ -72,7 +72,7 @@ case "$KIND" in
         note "a tray appears: the icon docks and shows the balloon"
         start_trayer
         cleanup_pids+=("$TRAYER_PID")
-        wait_for 10 test -n "$(tray_icon)" || fail "the icon did not dock in the new tray"
+        wait_for 10 icon_docked || fail "the icon did not dock in the new tray: $(tray_windows)"
         wait_for 5 balloon_shown || fail "no balloon in the new tray"
         ;;
     sni)

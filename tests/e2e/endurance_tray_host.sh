@@ -20,6 +20,7 @@ switch_tab 0
 
 # The icon docked in the running trayer: a window of the program inside trayer's panel.
 panel() { xwininfo -root -tree 2>/dev/null | awk '/\("panel" "trayer"\)/ { print $1; exit }'; }
+panel_gone() { [ -z "$(panel)" ]; }
 docked() {
     local p
     p=$(panel)
@@ -31,7 +32,7 @@ for round in 1 2; do
     note "round $round: trayer stopped"
     kill "$TRAYER_PID"
     wait "$TRAYER_PID" 2>/dev/null || true
-    wait_for 5 test -z "$(panel)" || fail "trayer's panel stayed"
+    wait_for 5 panel_gone || fail "trayer's panel stayed"
     before=$(bytes_read "$KORAVEX_PID")
     wait_for 10 read_since "$KORAVEX_PID" "$before" || fail "no refresh without a tray host"
     alive "$KORAVEX_PID" || fail "the program ended with the tray host"

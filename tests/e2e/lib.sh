@@ -52,6 +52,14 @@ main_window() {
 tray_icon() {
     xwininfo -root -tree 2>/dev/null | awk '/\("koravex" "koravex"\)  22x22/ { print $1; exit }'
 }
+# The condition is looked at anew at every try of wait_for: `wait_for N test -n "$(tray_icon)"`
+# would look once and then wait on that one answer.
+icon_docked() { [ -n "$(tray_icon)" ]; }
+# The program's windows and the tray's, with their sizes, for a failure message.
+tray_windows() {
+    xwininfo -root -tree 2>/dev/null | grep -E '"koravex"|"trayer"|"panel"' | tr -s ' ' | head -12 |
+        tr '\n' ';'
+}
 map_state() { xwininfo -id "$1" 2>/dev/null | awk '/Map State:/ { print $3 }'; }
 is_viewable() { [ "$(map_state "$1")" = IsViewable ]; }
 is_unmapped() { [ "$(map_state "$1")" = IsUnMapped ]; }

@@ -97,7 +97,7 @@ cleanup_pids+=("$TRAYER_PID")
 launch DBUS_SESSION_BUS_ADDRESS="unix:path=$work/silent.sock"
 window_up "silent bus"
 grep -q "the session bus does not answer" "$work/err" || fail "no line about the bus: $(cat "$work/err")"
-wait_for 5 test -n "$(tray_icon)" || fail "silent bus: no XEmbed tray icon"
+wait_for 5 icon_docked || fail "silent bus: no XEmbed tray icon"
 signals_open "silent bus"
 note "silent bus: a greeting took $(greet_ms) ms; stderr: $(head -c 300 "$work/err")"
 sigterm_ends "silent bus"

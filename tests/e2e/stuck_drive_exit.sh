@@ -52,7 +52,7 @@ start_in_stuck_drive() {
     t0=$(now_ms)
     wait_for 15 main_window_viewable || fail "the window did not appear"
     note "window shown $(($(now_ms) - t0)) ms after the start (the shown drive never answers)"
-    wait_for 5 test -n "$(tray_icon)" || fail "the tray icon did not dock"
+    wait_for 5 icon_docked || fail "the tray icon did not dock"
     # The program's question is out to the drive and not answered: the signals below come
     # while a call on the drive is stuck.
     wait_for 3 asked_since_start || fail "the stuck drive was never asked"

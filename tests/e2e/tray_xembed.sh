@@ -13,7 +13,6 @@ start_koravex
 cleanup_pids+=("$KORAVEX_PID")
 
 note "the icon docks in the tray"
-icon_docked() { [ -n "$(tray_icon)" ]; }
 wait_for 5 icon_docked || fail "no tray icon"
 ICON=$(tray_icon)
 
