@@ -198,9 +198,12 @@ signal_own() {
 # keep_pid PID: ends PID with the test although it is no child of this shell (a daemon that
 # forked itself away).
 keep_pid() { cleanup_pids+=("$1@$(pid_start "$1")"); }
+# A process the test stopped (SIGSTOP) acts on TERM only once continued; until then it would
+# hold the test's output open, and ctest would wait for it to its time-out.
 cleanup() {
     for p in "${cleanup_pids[@]}"; do
         signal_own TERM "$p"
+        signal_own CONT "$p"
     done
     [ -z "${X_OWNER_TOOL:-}" ] || rm -rf "$(dirname "$X_OWNER_TOOL")"
 }

@@ -17,14 +17,23 @@ cleanup_pids+=("$TRAYER_PID")
 start_koravex
 cleanup_pids+=("$KORAVEX_PID")
 
-# second_start [MAX_MS]: runs a second start, which must end with 0 within MAX_MS (1000).
+# second_start [MAX_MS]: runs a second start, which must end by itself with 0, and within
+# MAX_MS (1000) at least once in three tries: a machine that stalls for seconds (a loaded
+# sanitizer run) slows one start, a start that waits too long is slow every time.
 second_start() {
-    local start=$(date +%s%N) rc=0
-    timeout 5 "$KORAVEX" || rc=$?
-    local ms=$((($(date +%s%N) - start) / 1000000))
-    [ "$rc" -eq 0 ] || fail "second start ended with $rc"
-    [ "$ms" -lt "${1:-1000}" ] || fail "second start took $ms ms"
-    note "second start ended 0 after $ms ms"
+    local limit=${1:-1000} took=() try start ms rc
+    for try in 1 2 3; do
+        start=$(date +%s%N) rc=0
+        timeout 20 "$KORAVEX" || rc=$?
+        ms=$((($(date +%s%N) - start) / 1000000))
+        [ "$rc" -eq 0 ] || fail "second start ended with $rc after $ms ms"
+        if [ "$ms" -lt "$limit" ]; then
+            note "second start ended 0 after $ms ms${took:+ (earlier tries: ${took[*]} ms)}"
+            return 0
+        fi
+        took+=("$ms")
+    done
+    fail "three second starts took ${took[*]} ms, each more than $limit"
 }
 hide() {
     "$X_CLOSE" "$MAIN"
