@@ -45,9 +45,39 @@ start_program "$EXE"
 cleanup_pids+=("$KORAVEX_PID")
 wait_for 10 icon_docked || fail "no tray icon: $(tray_tree)"
 IFS=, read -r ox oy <<<"$(field origin)"
-# The X server hands the clicks and keys to the window in order, so each lands on what the
-# one before it showed.
+echo "   client origin: $ox,$oy"
 click_client() { xdotool mousemove "$((ox + $1))" "$((oy + $2))" click 1; }
+# A failure's screenshot is kept outside the prefix, which goes at the end; a pass keeps one
+# only in KORAVEX_E2E_SHOTS.
+shots=${KORAVEX_E2E_SHOTS:-$(mktemp -d /tmp/koravex-wine-alert.XXXXXX)}
+shoot() { import -window root "$shots/alert.png" 2>/dev/null && echo "$shots/alert.png"; }
+fail_shot() { fail "$* (screen: $(shoot))"; }
+
+# Each step waits for what it changes on screen before the next: a click or key that Wine
+# drops (it can, early in a loaded run) is then seen and given again, instead of the keys
+# that follow landing on another control. A part of the window is compared with itself
+# before the step (client coordinates at 96 DPI, away from the pointer's hover marks).
+grab() { import -window root -crop "$3x$4+$((ox + $1))+$((oy + $2))" "$5" 2>/dev/null; }
+region() { grab "$@" rgb:- | md5sum; }
+label15() { region 90 34 150 16; }  # "Интервал обновления..." (the memory page's title before)
+edit2() { region 12 81 45 16; }     # the threshold box, greyed until the alert is on
+drives() { region 12 104 200 60; }  # the drive list's items
+changed() { [ "$("$1")" != "$2" ]; }
+is() { [ "$("$1")" = "$2" ]; }
+# steady PART: that part's digest once two reads 0.2 s apart agree (a page drawn whole).
+steady() {
+    local a b n
+    a=$("$1")
+    for n in $(seq 50); do
+        sleep 0.2
+        b=$("$1")
+        [ "$a" = "$b" ] && break
+        a=$b
+    done
+    echo "$a"
+}
+# The memory page's title is drawn (more than two colours) before it is compared with.
+drawn() { [ "$(grab 90 34 150 16 png:- | convert - -format %k info:)" -gt 2 ] 2>/dev/null; }
 
 balloon_window() {
     xwininfo -root -children 2>/dev/null | grep '("explorer.exe" "explorer.exe")' |
@@ -57,10 +87,44 @@ balloon_window() {
 balloon_window && fail "a balloon window before any alert"
 
 note "settings tab: the alert on, drive E: ticked (Home, Right, Space in the drive list)"
-click_client 190 10        # the tab "Настройки"
-click_client 60 71         # CheckBox1
-click_client 250 180       # the drive list, away from any item
-xdotool key Home Right space
+wait_for 10 drawn || fail_shot "the memory page is not drawn"
+memory_page=$(steady label15)
+settings_tab() {
+    local try
+    for try in 1 2 3; do
+        click_client 190 10  # the tab "Настройки"; a second click keeps it open
+        wait_for 3 changed label15 "$memory_page" && return 0
+        note "the settings page did not open (try $try)"
+    done
+    fail_shot "the settings page did not open"
+}
+settings_tab
+settings_page=$(steady label15)
+alert_off=$(steady edit2)
+for try in 1 2 3; do
+    click_client 60 71  # CheckBox1
+    wait_for 3 changed edit2 "$alert_off" && break
+    [ "$try" = 3 ] && fail_shot "CheckBox1 did not switch the alert on"
+    note "CheckBox1 did not take (try $try)"
+done
+is label15 "$settings_page" || fail_shot "the settings page went away"
+# The keys go to the list only once a click in it (away from any item) has given it the
+# focus: Home marks the first drive. Keys that went to the tab bar instead turned the page.
+for try in 1 2 3; do
+    unmarked=$(steady drives)
+    click_client 250 180
+    xdotool key Home
+    wait_for 3 changed drives "$unmarked" && is label15 "$settings_page" && break
+    [ "$try" = 3 ] && fail_shot "the drive list did not take the keys"
+    note "the drive list did not take Home (try $try)"
+    is label15 "$settings_page" || settings_tab
+done
+for key in Right space; do  # the next drive, E:, then its tick
+    before=$(steady drives)
+    xdotool key "$key"
+    wait_for 3 changed drives "$before" || fail_shot "the drive list did not take $key"
+done
+is label15 "$settings_page" || fail_shot "the settings page went away"
 "$bell/x_bell" 90 1 > "$bell/count" &
 bell_pid=$!
 wait_for 5 grep -q ready "$bell/count" || fail "bell watcher did not start: $(cat "$bell/count")"
@@ -72,10 +136,7 @@ balloon() {
         "$KORAVEX_TRAY_TRACE"
 }
 # Within two refreshes (10 s).
-if ! wait_for 15 balloon; then
-    import -window root "${KORAVEX_E2E_SHOTS:-$WINEPREFIX}/alert.png" 2>/dev/null || true
-    fail "no balloon for E: (trace: $(cat "$KORAVEX_TRAY_TRACE"))"
-fi
+wait_for 15 balloon || fail_shot "no balloon for E: (trace: $(cat "$KORAVEX_TRAY_TRACE"))"
 window_info
 [ "$(field caption)" = Koravex ] || fail "caption '$(field caption)' after the alert"
 
@@ -86,6 +147,6 @@ echo "   bells: $bells"
 [ "${bells:-0}" -ge 1 ] || fail "no bell"
 
 note "Wine shows the balloon: a window of its tray beside the icon"
-wait_for 10 balloon_window || fail "no balloon window beside the icon"
-import -window root "${KORAVEX_E2E_SHOTS:-$WINEPREFIX}/alert.png" 2>/dev/null || true
+wait_for 10 balloon_window || fail_shot "no balloon window beside the icon"
+if [ -n "${KORAVEX_E2E_SHOTS:-}" ]; then shoot >/dev/null; else rm -rf "$shots"; fi
 note "PASS"
