@@ -44,6 +44,20 @@ export KORAVEX_TRAY_TRACE=$WINEPREFIX/tray-trace.txt
 start_program "$EXE"
 cleanup_pids+=("$KORAVEX_PID")
 wait_for 10 icon_docked || fail "no tray icon: $(tray_tree)"
+# Every click lands at a place in the window, so the window's place is read once it has come
+# to rest at the corner: read while it was elsewhere (seen once: the client 4 px right of and
+# 24 px below where it came to rest), every click missed.
+where() {
+    window_info
+    echo "origin $(field origin), outer $(field outer), work area $(field workarea)"
+}
+# At the corner, and at the same place as at the last look.
+placed() {
+    at_corner && [ "$(field origin)" = "${last_origin:-}" ] && return 0
+    last_origin=$(field origin)
+    false
+}
+wait_for 10 placed || fail "the window did not come to rest at the corner: $(where)"
 IFS=, read -r ox oy <<<"$(field origin)"
 echo "   client origin: $ox,$oy"
 click_client() { xdotool mousemove "$((ox + $1))" "$((oy + $2))" click 1; }
@@ -51,11 +65,11 @@ click_client() { xdotool mousemove "$((ox + $1))" "$((oy + $2))" click 1; }
 # only in KORAVEX_E2E_SHOTS.
 shots=${KORAVEX_E2E_SHOTS:-$(mktemp -d /tmp/koravex-wine-alert.XXXXXX)}
 shoot() { import -window root "$shots/alert.png" 2>/dev/null && echo "$shots/alert.png"; }
-fail_shot() { fail "$* (screen: $(shoot))"; }
+fail_shot() { fail "$* (window: $(where); screen: $(shoot))"; }
 
-# Each step waits for what it changes on screen before the next: a click or key that Wine
-# drops (it can, early in a loaded run) is then seen and given again, instead of the keys
-# that follow landing on another control. A part of the window is compared with itself
+# Each step waits for what it changes on screen before the next: a click or key that did not
+# take is then seen and given again, instead of the keys that follow landing on another
+# control. A part of the window is compared with itself
 # before the step (client coordinates at 96 DPI, away from the pointer's hover marks).
 grab() { import -window root -crop "$3x$4+$((ox + $1))+$((oy + $2))" "$5" 2>/dev/null; }
 region() { grab "$@" rgb:- | md5sum; }
