@@ -57,9 +57,13 @@ placed() {
     last_origin=$(field origin)
     false
 }
+window_info
+first_place="origin $(field origin), outer $(field outer)"
 wait_for 10 placed || fail "the window did not come to rest at the corner: $(where)"
 IFS=, read -r ox oy <<<"$(field origin)"
 echo "   client origin: $ox,$oy"
+[ "$first_place" = "origin $(field origin), outer $(field outer)" ] ||
+    note "the window came to rest at the corner after the icon docked (first: $first_place)"
 click_client() { xdotool mousemove "$((ox + $1))" "$((oy + $2))" click 1; }
 # A failure's screenshot is kept outside the prefix, which goes at the end; a pass keeps one
 # only in KORAVEX_E2E_SHOTS.
